@@ -81,6 +81,9 @@ const char* mxGetClassName(const mxArray* array);
 bool mxIsDouble(const mxArray* array);
 bool mxIsComplex(const mxArray* array);
 bool mxIsSparse(const mxArray* array);
+
+// The gateway a module exports; the host calls it once per invocation.
+void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]);
 }
 
 namespace pairsolve {
