@@ -8,7 +8,7 @@
 
 using testing_support::inf;
 using testing_support::Matrix;
-using testing_support::nan;
+using testing_support::NaN;
 
 namespace {
 
@@ -36,10 +36,10 @@ TEST(KnownAnswers, DriverCases) {
         {"row reachable only through inf dropped", Matrix(2, 2, {1, inf, inf, inf}), {1, 0}, 1},
         {"column of inf", Matrix(2, 2, {inf, 1, inf, 2}), {2, 0}, 1},
         {"no finite element", Matrix(2, 2, {inf, -inf, inf, inf}), {0, 0}, 0},
-        {"NaN only", Matrix(2, 3, {nan, nan, nan, nan, nan, nan}), {0, 0}, 0},
+        {"NaN only", Matrix(2, 3, {NaN, NaN, NaN, NaN, NaN, NaN}), {0, 0}, 0},
         {"more rows than columns", Matrix(3, 2, {5, 1, 1, 2, 0, 0}), {0, 1, 2}, 1},
-        {"NaN not first in its row", Matrix(1, 2, {1, nan}), {1}, 1},
-        {"NaN beside zeros", Matrix(2, 2, {0, nan, 1, 0}), {1, 2}, 0},
+        {"NaN not first in its row", Matrix(1, 2, {1, NaN}), {1}, 1},
+        {"NaN beside zeros", Matrix(2, 2, {0, NaN, 1, 0}), {1, 2}, 0},
         {"0 x 3", Matrix(0, 3), {}, 0},
         {"3 x 0", Matrix(3, 0), {0, 0, 0}, 0},
         {"0 x 0", Matrix(0, 0), {}, 0},

@@ -10,7 +10,7 @@
 namespace testing_support {
 
 constexpr double inf = std::numeric_limits<double>::infinity();
-constexpr double nan = std::numeric_limits<double>::quiet_NaN();
+constexpr double NaN = std::numeric_limits<double>::quiet_NaN();
 
 // A rows x cols matrix stored column-major, filled from its elements given row by row.
 struct Matrix {
