@@ -1,0 +1,224 @@
+// Seeded random cost matrices for the tests, the fuzz target and the benchmarks.
+//
+// The same seed gives the same matrices on every platform and standard library: the engine is
+// std::mt19937_64, whose output the standard fixes, and every mapping from its 64-bit words to
+// sizes and values is written out here (the std::uniform_*_distribution classes are not fixed
+// by the standard). Values are built from exact integers, exact powers of two and decimal
+// constants with one rounded multiplication, never from library functions such as pow or exp.
+//
+// Each kind of matrix aims at something that can go wrong in the solver:
+//   ties0to3 .. ties0to1e6  integer costs, many ties: which optimum is chosen, and exact sums;
+//   uniform                 doubles in [0, 1): rounding in the shifts;
+//   mixedMagnitudes         1e-12 .. 9e12 in one matrix: differences lost to rounding;
+//   signedZeros             0 and -0.0 among small integers: -0.0 is a zero, not a negative;
+//   subnormals              subnormal values, exact but easily mishandled;
+//   forbidden               small integers with +inf and -inf forbidden pairs;
+//   withNaN                 small integers with NaN elements, often blocking a full assignment;
+//   huge                    values near the top of the double range, with some inf: overflow;
+//   negative                now and then a finite negative element, to be refused.
+#ifndef PAIRSOLVE_TESTS_RANDOM_MATRICES_H
+#define PAIRSOLVE_TESTS_RANDOM_MATRICES_H
+
+#include <cstddef>
+#include <cstdint>
+#include <limits>
+#include <random>
+#include <vector>
+
+namespace random_matrices {
+
+// A rows x cols matrix, column-major: element (r, c) at r + rows * c.
+struct Matrix {
+    std::int32_t rows = 0;
+    std::int32_t cols = 0;
+    std::vector<double> data;
+};
+
+// Random numbers with fixed mappings, identical across standard libraries.
+class Source {
+public:
+    explicit Source(std::uint64_t seed) : engine_(seed) {}
+
+    std::uint64_t word() { return engine_(); }
+
+    // Uniform in [0, n), n > 0, without modulo bias (rejection of the short top range).
+    std::uint64_t below(std::uint64_t n) {
+        const std::uint64_t limit = std::numeric_limits<std::uint64_t>::max() -
+                                    std::numeric_limits<std::uint64_t>::max() % n;
+        std::uint64_t x = engine_();
+        while (x >= limit) x = engine_();
+        return x % n;
+    }
+
+    // Uniform integer in [lo, hi].
+    std::int64_t between(std::int64_t lo, std::int64_t hi) {
+        return lo + static_cast<std::int64_t>(below(static_cast<std::uint64_t>(hi - lo) + 1));
+    }
+
+    // Uniform in [0, 1): 53 random bits times 2^-53, exact.
+    double unit() { return static_cast<double>(engine_() >> 11) * 0x1p-53; }
+
+    // True with probability about p (p in [0, 1]).
+    bool chance(double p) { return unit() < p; }
+
+private:
+    std::mt19937_64 engine_;
+};
+
+enum class Kind {
+    ties0to3,
+    ties0to10,
+    ties0to100,
+    ties0to1e6,
+    uniform,
+    mixedMagnitudes,
+    signedZeros,
+    subnormals,
+    forbidden,
+    withNaN,
+    huge,
+    negative,
+};
+
+constexpr Kind allKinds[] = {Kind::ties0to3,  Kind::ties0to10,       Kind::ties0to100,
+                             Kind::ties0to1e6, Kind::uniform,         Kind::mixedMagnitudes,
+                             Kind::signedZeros, Kind::subnormals,     Kind::forbidden,
+                             Kind::withNaN,   Kind::huge,            Kind::negative};
+
+constexpr const char* kindName(Kind kind) {
+    switch (kind) {
+    case Kind::ties0to3: return "ties0to3";
+    case Kind::ties0to10: return "ties0to10";
+    case Kind::ties0to100: return "ties0to100";
+    case Kind::ties0to1e6: return "ties0to1e6";
+    case Kind::uniform: return "uniform";
+    case Kind::mixedMagnitudes: return "mixedMagnitudes";
+    case Kind::signedZeros: return "signedZeros";
+    case Kind::subnormals: return "subnormals";
+    case Kind::forbidden: return "forbidden";
+    case Kind::withNaN: return "withNaN";
+    case Kind::huge: return "huge";
+    case Kind::negative: return "negative";
+    }
+    return "?";
+}
+
+namespace detail {
+
+constexpr double inf = std::numeric_limits<double>::infinity();
+constexpr double nan = std::numeric_limits<double>::quiet_NaN();
+
+// Decimal powers as literals: each is the correctly rounded double, whatever the library.
+constexpr double powersOfTen[] = {1e-12, 1e-11, 1e-10, 1e-9, 1e-8, 1e-7, 1e-6, 1e-5, 1e-4,
+                                  1e-3,  1e-2,  1e-1,  1e0,  1e1,  1e2,  1e3,  1e4,  1e5,
+                                  1e6,   1e7,   1e8,   1e9,  1e10, 1e11, 1e12};
+
+inline double integerUpTo(Source& source, std::int64_t top) {
+    return static_cast<double>(source.between(0, top));
+}
+
+inline double element(Source& source, Kind kind) {
+    switch (kind) {
+    case Kind::ties0to3: return integerUpTo(source, 3);
+    case Kind::ties0to10: return integerUpTo(source, 10);
+    case Kind::ties0to100: return integerUpTo(source, 100);
+    case Kind::ties0to1e6: return integerUpTo(source, 1000000);
+    case Kind::uniform: return source.unit();
+    case Kind::mixedMagnitudes:
+        // A digit times a power of ten from 1e-12 to 1e12, and now and then an exact 0.
+        if (source.chance(0.05)) return 0.0;
+        return static_cast<double>(source.between(1, 9)) *
+               powersOfTen[source.below(sizeof powersOfTen / sizeof powersOfTen[0])];
+    case Kind::signedZeros: {
+        const std::uint64_t pick = source.below(6);
+        if (pick == 0) return 0.0;
+        if (pick == 1) return -0.0;
+        return static_cast<double>(pick - 1);
+    }
+    case Kind::subnormals: {
+        // k * 2^-1074 for small k (subnormal), now and then a zero or the smallest normal.
+        const std::uint64_t pick = source.below(10);
+        if (pick == 0) return 0.0;
+        if (pick == 1) return std::numeric_limits<double>::min();
+        return static_cast<double>(source.between(1, 8)) * std::numeric_limits<double>::denorm_min();
+    }
+    case Kind::forbidden: {
+        const std::uint64_t pick = source.below(10);
+        if (pick == 0) return inf;
+        if (pick == 1) return source.chance(0.5) ? inf : -inf;
+        return integerUpTo(source, 9);
+    }
+    case Kind::withNaN:
+        if (source.chance(0.15)) return nan;
+        if (source.chance(0.05)) return inf;
+        return integerUpTo(source, 9);
+    case Kind::huge: {
+        // Mantissas 1.0 .. 1.75 at the top exponents: sums and forbiddenValue overflow.
+        const std::uint64_t pick = source.below(8);
+        if (pick < 3) return inf;
+        if (pick == 2) return integerUpTo(source, 3);
+        const double mantissa = 1.0 + static_cast<double>(source.below(4)) * 0.25;
+        return mantissa * (source.chance(0.5) ? 0x1p1023 : 0x1p1021);
+    }
+    case Kind::negative:
+        if (source.chance(0.03)) return -static_cast<double>(source.between(1, 5));
+        if (source.chance(0.05)) return source.chance(0.5) ? -inf : nan;
+        return integerUpTo(source, 9);
+    }
+    return 0.0;
+}
+
+}  // namespace detail
+
+// A rows x cols matrix of the given kind.
+inline Matrix generate(Source& source, Kind kind, std::int32_t rows, std::int32_t cols) {
+    Matrix m;
+    m.rows = rows;
+    m.cols = cols;
+    const std::size_t count = static_cast<std::size_t>(rows) * static_cast<std::size_t>(cols);
+    m.data.resize(count);
+    for (std::size_t i = 0; i < count; ++i) m.data[i] = detail::element(source, kind);
+    return m;
+}
+
+struct Shape {
+    std::int32_t rows;
+    std::int32_t cols;
+};
+
+// A shape with sides up to maxSide: mostly square, wide or tall, with thin (1 x N, M x 1) and
+// empty (0 x N, M x 0) shapes among them.
+inline Shape randomShape(Source& source, std::int32_t maxSide) {
+    const auto side = [&](std::int32_t lo) {
+        return static_cast<std::int32_t>(source.between(lo, maxSide < lo ? lo : maxSide));
+    };
+    switch (source.below(16)) {
+    case 0: return {0, side(0)};
+    case 1: return {side(0), 0};
+    case 2: return {1, side(1)};
+    case 3: return {side(1), 1};
+    case 4:
+    case 5:
+    case 6:
+    case 7: {
+        const std::int32_t n = side(1);
+        return {n, n};
+    }
+    default: return {side(1), side(1)};  // wide or tall as it falls
+    }
+}
+
+// A random kind, each as likely as the others.
+inline Kind randomKind(Source& source) {
+    return allKinds[source.below(sizeof allKinds / sizeof allKinds[0])];
+}
+
+// Replaces each element, with probability p, by +inf or -inf (forbidden pairs).
+inline void sprinkleForbidden(Source& source, Matrix& m, double p) {
+    for (double& v : m.data)
+        if (source.chance(p)) v = source.chance(0.5) ? detail::inf : -detail::inf;
+}
+
+}  // namespace random_matrices
+
+#endif
