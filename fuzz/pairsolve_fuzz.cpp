@@ -1,0 +1,342 @@
+// Fuzz target: any bytes become a cost matrix of up to 12 x 12 holding any doubles, and every call
+// is checked against what a caller relies on.
+//
+// Input layout (missing bytes read as 0, so every byte string is a valid input):
+//   byte 0    rows = byte % 13
+//   byte 1    cols = byte % 13
+//   byte 2    options: bits 0-2 make the k-th allocation of a repeated call fail (0 = none);
+//             bits 3-4 give the number of outputs the gateway call asks for (0, 1, 2; 3 -> 2)
+//   then one element after another in column-major order, each a tag byte and, for some tags,
+//   further bytes:
+//     0x00-0x7F  the integer tag & 15 (small integers: many ties)
+//     0x80-0x8F  (tag & 15) + u / 65536, u the next two bytes (fractions)
+//     0x90-0x9F  a digit times 1e-12 .. 1e12, the power chosen by the next byte (mixed magnitudes)
+//     0xA0-0xA7  +inf        0xA8-0xAB  -inf
+//     0xAC-0xAF  NaN: quiet, negative quiet, signalling, with a payload
+//     0xB0-0xB7  -0.0        0xB8-0xBE  a small multiple of the smallest subnormal
+//     0xBF       the smallest normal
+//     0xC0-0xCF  huge values near the top of the double range
+//     0xD0-0xD2  negative: -1, the negative smallest subnormal, -DBL_MAX
+//     0xD3-0xDF  the integers 16 .. 28
+//     0xE0-0xFE  the next eight bytes as a double with its sign bit cleared
+//     0xFF       the next eight bytes as a double, as they are
+//   elements beyond the end of the data are 0.
+//
+// Checked on every input, by aborting (which the fuzzer reports with the input) when one fails:
+// - the solver and the reference model end alike: the same assignment and cost bit for bit, or
+//   the same error identifier and message, and the message is one of the system's;
+// - the caller's matrix is never written;
+// - no buffer is left allocated, and the call took as many buffers as the matrix calls for;
+// - a success is a valid assignment: columns distinct and in 1..N, exactly min(M, N) of them when
+//   nothing is infinite, none on an infinite element, and a cost equal to the caller's elements
+//   at the assigned pairs added up row by row;
+// - a failed allocation at any point ends the call with the out-of-memory error and leaves nothing
+//   allocated; a failure set beyond the call's last allocation changes nothing;
+// - the gateway, called with the same matrix, gives the solver's results in its outputs.
+// The call ending at all is checked by the fuzzer's own timeout.
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "assignment_solver.h"
+#include "pairsolve.h"
+#include "reference_model.h"
+#include "standin_host.h"
+
+namespace {
+
+constexpr std::int32_t maxSide = 12;
+
+constexpr double inf = std::numeric_limits<double>::infinity();
+
+// Reads the input front to back; past the end every byte is 0.
+class ByteReader {
+public:
+    ByteReader(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
+
+    std::uint8_t byte() { return position_ < size_ ? data_[position_++] : 0; }
+
+    std::uint64_t word() {
+        std::uint64_t w = 0;
+        for (int i = 0; i < 8; ++i) w |= static_cast<std::uint64_t>(byte()) << (8 * i);
+        return w;
+    }
+
+private:
+    const std::uint8_t* data_;
+    std::size_t size_;
+    std::size_t position_ = 0;
+};
+
+double fromBits(std::uint64_t bits) {
+    double v;
+    std::memcpy(&v, &bits, sizeof v);
+    return v;
+}
+
+std::uint64_t bitsOf(double v) {
+    std::uint64_t bits;
+    std::memcpy(&bits, &v, sizeof bits);
+    return bits;
+}
+
+double element(ByteReader& in) {
+    static constexpr double powersOfTen[] = {1e-12, 1e-11, 1e-10, 1e-9, 1e-8, 1e-7, 1e-6, 1e-5, 1e-4,
+                                             1e-3,  1e-2,  1e-1,  1e0,  1e1,  1e2,  1e3,  1e4,  1e5,
+                                             1e6,   1e7,   1e8,   1e9,  1e10, 1e11, 1e12};
+    const std::uint8_t tag = in.byte();
+    const unsigned low = tag & 15u;
+    if (tag < 0x80) return low;
+    if (tag < 0x90) {
+        const unsigned u = in.byte() | (static_cast<unsigned>(in.byte()) << 8);
+        return low + u / 65536.0;
+    }
+    if (tag < 0xA0) return (low % 9 + 1) * powersOfTen[in.byte() % 25];
+    if (tag < 0xA8) return inf;
+    if (tag < 0xAC) return -inf;
+    switch (tag) {
+    case 0xAC: return fromBits(0x7FF8000000000000ull);
+    case 0xAD: return fromBits(0xFFF8000000000000ull);
+    case 0xAE: return fromBits(0x7FF0000000000001ull);
+    case 0xAF: return fromBits(0x7FF8DEADBEEF0000ull);
+    default: break;
+    }
+    if (tag < 0xB8) return -0.0;
+    if (tag < 0xBF) return (tag - 0xB7) * std::numeric_limits<double>::denorm_min();
+    if (tag == 0xBF) return std::numeric_limits<double>::min();
+    if (tag < 0xD0) {
+        switch (tag) {
+        case 0xCC: return std::numeric_limits<double>::max();
+        case 0xCD: return std::numeric_limits<double>::max() / 2;
+        case 0xCE: return 1e308;
+        case 0xCF: return 1e300;
+        default: {
+            static constexpr double scales[] = {0x1p1021, 0x1p1022, 0x1p1023};
+            return (1.0 + (tag & 3u) * 0.25) * scales[(tag >> 2) & 3u];
+        }
+        }
+    }
+    if (tag == 0xD0) return -1.0;
+    if (tag == 0xD1) return -std::numeric_limits<double>::denorm_min();
+    if (tag == 0xD2) return -std::numeric_limits<double>::max();
+    if (tag < 0xE0) return tag - 0xD3 + 16;
+    if (tag < 0xFF) return fromBits(in.word() & 0x7FFFFFFFFFFFFFFFull);
+    return fromBits(in.word());
+}
+
+[[noreturn]] void fail(const char* what) {
+    std::fprintf(stderr, "pairsolve_fuzz: %s\n", what);
+    std::abort();
+}
+
+void require(bool condition, const char* what) {
+    if (!condition) fail(what);
+}
+
+// How one call ended.
+struct Outcome {
+    bool ok = false;
+    std::vector<double> assignment;
+    double cost = 0;
+    std::string identifier;
+    std::string message;
+    std::uint64_t allocations = 0;
+};
+
+template <typename Solve>
+Outcome runCall(Solve solve, const std::vector<double>& matrix, std::int32_t rows,
+                std::int32_t cols) {
+    Outcome out;
+    // Values the solver must overwrite: the outputs are cleared by the call itself.
+    out.assignment.assign(static_cast<std::size_t>(rows), -7.0);
+    out.cost = -7.0;
+    const std::uint64_t before = standin::allocationsMade();
+    try {
+        standin::CallScope call;
+        solve(out.assignment.data(), &out.cost, matrix.data(), rows, cols);
+        require(call.held() == 0, "a call that returned still holds buffers");
+        out.ok = true;
+    } catch (const pairsolve::Error& e) {
+        out.identifier = e.identifier();
+        out.message = e.what();
+    }
+    out.allocations = standin::allocationsMade() - before;
+    require(standin::liveAllocations() == 0, "buffers left allocated after the call");
+    return out;
+}
+
+bool sameBits(const std::vector<double>& a, const std::vector<double>& b) {
+    return a.size() == b.size() &&
+           (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof(double)) == 0);
+}
+
+bool sameOutcome(const Outcome& a, const Outcome& b) {
+    if (a.ok != b.ok) return false;
+    if (a.ok) return sameBits(a.assignment, b.assignment) && bitsOf(a.cost) == bitsOf(b.cost);
+    return a.identifier == b.identifier && a.message == b.message;
+}
+
+bool isSystemError(const Outcome& out) {
+    using namespace pairsolveText;
+    return (out.identifier.empty() && out.message == negativeElement) ||
+           (out.identifier == nanBlocksId && out.message == nanBlocks) ||
+           (out.identifier == overflowId && out.message == overflow);
+}
+
+struct Contents {
+    bool anyNegative = false;  // a finite element below 0
+    bool anyFinite = false;
+    bool anyInfinite = false;  // +inf or -inf
+    bool anyNaN = false;
+};
+
+Contents contentsOf(const std::vector<double>& matrix) {
+    Contents c;
+    for (double v : matrix) {
+        if (v != v)
+            c.anyNaN = true;
+        else if (v == inf || v == -inf)
+            c.anyInfinite = true;
+        else {
+            c.anyFinite = true;
+            if (v < 0) c.anyNegative = true;
+        }
+    }
+    return c;
+}
+
+void checkSuccess(const Outcome& out, const std::vector<double>& matrix, std::int32_t rows,
+                  std::int32_t cols, const Contents& contents) {
+    std::vector<bool> taken(static_cast<std::size_t>(cols), false);
+    double sum = 0;
+    std::int32_t assigned = 0;
+    for (std::int32_t r = 0; r < rows; ++r) {
+        const double a = out.assignment[static_cast<std::size_t>(r)];
+        require(bitsOf(a) != bitsOf(-0.0), "an assignment entry is -0");
+        if (a == 0) continue;
+        require(a >= 1 && a <= cols && a == static_cast<double>(static_cast<std::int32_t>(a)),
+                "an assigned column outside 1..N");
+        const std::size_t c = static_cast<std::size_t>(a) - 1;
+        require(!taken[c], "a column assigned twice");
+        taken[c] = true;
+        ++assigned;
+        const double v = matrix[static_cast<std::size_t>(r) + static_cast<std::size_t>(rows) * c];
+        require(v == v && v != inf && v != -inf, "a pair on an element that is not finite");
+        sum = sum + v;
+    }
+    require(bitsOf(out.cost) == bitsOf(sum), "the cost is not the sum of the assigned elements");
+    const std::int32_t target = rows < cols ? rows : cols;
+    require(assigned <= target, "more pairs than min(M, N)");
+    if (!contents.anyInfinite && (contents.anyFinite || matrix.empty()))
+        require(assigned == target, "fewer than min(M, N) pairs without any forbidden pair");
+    if (!matrix.empty() && !contents.anyFinite)
+        require(assigned == 0 && bitsOf(out.cost) == 0, "pairs in a matrix without finite elements");
+}
+
+void checkGateway(const Outcome& direct, const std::vector<double>& matrix, std::int32_t rows,
+                  std::int32_t cols, int nlhs) {
+    mxArray* input = mxCreateDoubleMatrix(static_cast<mwSize>(rows), static_cast<mwSize>(cols), mxREAL);
+    if (!matrix.empty()) std::memcpy(mxGetPr(input), matrix.data(), matrix.size() * sizeof(double));
+    const mxArray* prhs[1] = {input};
+    mxArray* plhs[2] = {nullptr, nullptr};
+    bool ok = false;
+    std::string identifier, message;
+    try {
+        standin::CallScope call;
+        mexFunction(nlhs, plhs, 1, prhs);
+        ok = true;
+    } catch (const pairsolve::Error& e) {
+        identifier = e.identifier();
+        message = e.what();
+    }
+    require(standin::liveAllocations() == 0, "buffers left allocated after a gateway call");
+    require(matrix.empty() ||
+                std::memcmp(mxGetPr(input), matrix.data(), matrix.size() * sizeof(double)) == 0,
+            "the gateway call wrote its input");
+    require(ok == direct.ok, "the gateway and the solver disagree on success");
+    if (ok) {
+        require(plhs[0] != nullptr && mxGetM(plhs[0]) == static_cast<mwSize>(rows) &&
+                    mxGetN(plhs[0]) == 1,
+                "the gateway's assignment is not an M x 1 vector");
+        const std::vector<double> assignment(mxGetPr(plhs[0]), mxGetPr(plhs[0]) + rows);
+        require(sameBits(assignment, direct.assignment), "the gateway's assignment differs");
+        if (nlhs == 2)
+            require(plhs[1] != nullptr && mxGetM(plhs[1]) == 1 && mxGetN(plhs[1]) == 1 &&
+                        bitsOf(*mxGetPr(plhs[1])) == bitsOf(direct.cost),
+                    "the gateway's cost differs");
+    } else {
+        require(identifier == direct.identifier && message == direct.message,
+                "the gateway ends with another error");
+    }
+    for (mxArray* output : plhs)
+        if (output != nullptr) mxDestroyArray(output);
+    mxDestroyArray(input);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    ByteReader in(data, size);
+    const std::int32_t rows = in.byte() % (maxSide + 1);
+    const std::int32_t cols = in.byte() % (maxSide + 1);
+    const std::uint8_t options = in.byte();
+    const unsigned failAt = options & 7u;
+    const int nlhs = ((options >> 3) & 3) == 3 ? 2 : (options >> 3) & 3;
+
+    std::vector<double> matrix(static_cast<std::size_t>(rows) * static_cast<std::size_t>(cols));
+    for (double& v : matrix) v = element(in);
+    const std::vector<double> original = matrix;
+    const auto unchanged = [&] { return sameBits(matrix, original); };
+    const Contents contents = contentsOf(matrix);
+
+    const Outcome reference = runCall(reference::solveAssignment, matrix, rows, cols);
+    require(unchanged(), "the reference model wrote the caller's matrix");
+    const Outcome solver = runCall(solveAssignment, matrix, rows, cols);
+    require(unchanged(), "the solver wrote the caller's matrix");
+
+    if (!sameOutcome(solver, reference)) {
+        std::fprintf(stderr, "solver:    %s %s %s\nreference: %s %s %s\n", solver.ok ? "ok" : "error",
+                     solver.identifier.c_str(), solver.message.c_str(), reference.ok ? "ok" : "error",
+                     reference.identifier.c_str(), reference.message.c_str());
+        fail("the solver and the reference model disagree");
+    }
+
+    // The working copy first; the five flag arrays only when the matrix holds a finite element
+    // or nothing at all that is not finite, and when no negative element ended the call.
+    const bool endsBeforeFlags = contents.anyNegative || (!matrix.empty() && !contents.anyFinite);
+    require(solver.allocations == (endsBeforeFlags ? 1u : 6u), "unexpected number of allocations");
+    require(reference.allocations == solver.allocations, "the reference took other buffers");
+
+    if (solver.ok) {
+        require(!contents.anyNegative, "a negative element was accepted");
+        checkSuccess(solver, matrix, rows, cols, contents);
+    } else {
+        require(isSystemError(solver), "an error that is not one of the system's messages");
+        require(contents.anyNegative == solver.identifier.empty(),
+                "the non-negativity error without a negative element, or a negative element "
+                "accepted");
+        if (solver.identifier == pairsolveText::nanBlocksId)
+            require(contents.anyNaN, "a NaN error without a NaN in the matrix");
+    }
+
+    if (failAt != 0) {
+        standin::failAllocation(failAt);
+        const Outcome failed = runCall(solveAssignment, matrix, rows, cols);
+        standin::failAllocation(0);
+        require(unchanged(), "a call that ran out of memory wrote the caller's matrix");
+        if (failAt <= solver.allocations)
+            require(!failed.ok && failed.identifier == "pairsolve:outOfMemory" &&
+                        failed.message == "Not enough memory for a matrix of this size.",
+                    "a failed allocation did not end the call with the out-of-memory error");
+        else
+            require(sameOutcome(failed, solver), "an allocation failure that never fired changed the result");
+    }
+
+    checkGateway(solver, matrix, rows, cols, nlhs);
+    return 0;
+}
