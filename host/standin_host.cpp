@@ -1,9 +1,9 @@
-// The stand-in host: allocation tracked per thread and per call, errors as C++ exceptions, and a
-// minimal mxArray. See standin_host.h for the effects it keeps.
+// The stand-in host's libmx part: allocation tracked per thread and per call, and a minimal
+// mxArray. The error calls (the libmex part) are in standin_mex.cpp. See standin_host.h for the
+// effects both keep.
 #include "standin_host.h"
 
 #include <cmath>
-#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -100,17 +100,6 @@ bool mxIsFinite(double value) { return std::isfinite(value); }
 bool mxIsInf(double value) { return std::isinf(value); }
 bool mxIsNaN(double value) { return std::isnan(value); }
 double mxGetInf(void) { return std::numeric_limits<double>::infinity(); }
-
-void mexErrMsgTxt(const char* message) { throw pairsolve::Error("", message); }
-
-void mexErrMsgIdAndTxt(const char* identifier, const char* format, ...) {
-    char text[1024];
-    va_list arguments;
-    va_start(arguments, format);
-    std::vsnprintf(text, sizeof text, format, arguments);
-    va_end(arguments);
-    throw pairsolve::Error(identifier, text);
-}
 
 }  // extern "C"
 

@@ -17,6 +17,27 @@
 #include <stdexcept>
 #include <string>
 
+// On Windows the stand-in can also be built as the two DLLs a host ships: libmx.dll (memory,
+// numbers, arrays and the standin:: bookkeeping) and libmex.dll (the error calls). A build that
+// defines PAIRSOLVE_STANDIN_DLLS uses them through dllimport; the DLLs themselves are built with
+// PAIRSOLVE_BUILDING_LIBMX or PAIRSOLVE_BUILDING_LIBMEX to export their half. Everywhere else the
+// stand-in is linked statically and both macros are empty.
+#if defined(_WIN32) && defined(PAIRSOLVE_STANDIN_DLLS)
+#if defined(PAIRSOLVE_BUILDING_LIBMX)
+#define PAIRSOLVE_MX_API __declspec(dllexport)
+#else
+#define PAIRSOLVE_MX_API __declspec(dllimport)
+#endif
+#if defined(PAIRSOLVE_BUILDING_LIBMEX)
+#define PAIRSOLVE_MEX_API __declspec(dllexport)
+#else
+#define PAIRSOLVE_MEX_API __declspec(dllimport)
+#endif
+#else
+#define PAIRSOLVE_MX_API
+#define PAIRSOLVE_MEX_API
+#endif
+
 typedef std::size_t mwSize;
 typedef std::size_t mwIndex;
 typedef std::ptrdiff_t mwSignedIndex;
@@ -48,39 +69,41 @@ typedef struct mxArray_tag mxArray;
 extern "C" {
 
 // Memory. Buffers belong to the innermost open call scope of the thread that took them.
-void* mxMalloc(mwSize byteCount);
-void* mxCalloc(mwSize count, mwSize elementSize);
-void mxFree(void* buffer);
+PAIRSOLVE_MX_API void* mxMalloc(mwSize byteCount);
+PAIRSOLVE_MX_API void* mxCalloc(mwSize count, mwSize elementSize);
+PAIRSOLVE_MX_API void mxFree(void* buffer);
 
 // Numbers.
-bool mxIsFinite(double value);
-bool mxIsInf(double value);
-bool mxIsNaN(double value);
-double mxGetInf(void);
+PAIRSOLVE_MX_API bool mxIsFinite(double value);
+PAIRSOLVE_MX_API bool mxIsInf(double value);
+PAIRSOLVE_MX_API bool mxIsNaN(double value);
+PAIRSOLVE_MX_API double mxGetInf(void);
 
 // Errors: both end the call by throwing pairsolve::Error; they never return.
-[[noreturn]] void mexErrMsgTxt(const char* message);
-[[noreturn]] void mexErrMsgIdAndTxt(const char* identifier, const char* format, ...);
+[[noreturn]] PAIRSOLVE_MEX_API void mexErrMsgTxt(const char* message);
+[[noreturn]] PAIRSOLVE_MEX_API void mexErrMsgIdAndTxt(const char* identifier, const char* format,
+                                                     ...);
 
 // Arrays. The caller owns what it creates and gives it back with mxDestroyArray.
-mxArray* mxCreateDoubleMatrix(mwSize rows, mwSize cols, mxComplexity complexity);
-mxArray* mxCreateDoubleScalar(double value);
-mxArray* mxCreateNumericArray(mwSize ndim, const mwSize* dims, mxClassID classId,
-                              mxComplexity complexity);
-mxArray* mxCreateSparse(mwSize rows, mwSize cols, mwSize nzmax, mxComplexity complexity);
-void mxDestroyArray(mxArray* array);
-mwSize mxGetM(const mxArray* array);
-mwSize mxGetN(const mxArray* array);
-mwSize mxGetNumberOfDimensions(const mxArray* array);
-const mwSize* mxGetDimensions(const mxArray* array);
-mwSize mxGetNumberOfElements(const mxArray* array);
-double* mxGetPr(const mxArray* array);
-void* mxGetData(const mxArray* array);
-mxClassID mxGetClassID(const mxArray* array);
-const char* mxGetClassName(const mxArray* array);
-bool mxIsDouble(const mxArray* array);
-bool mxIsComplex(const mxArray* array);
-bool mxIsSparse(const mxArray* array);
+PAIRSOLVE_MX_API mxArray* mxCreateDoubleMatrix(mwSize rows, mwSize cols, mxComplexity complexity);
+PAIRSOLVE_MX_API mxArray* mxCreateDoubleScalar(double value);
+PAIRSOLVE_MX_API mxArray* mxCreateNumericArray(mwSize ndim, const mwSize* dims, mxClassID classId,
+                                               mxComplexity complexity);
+PAIRSOLVE_MX_API mxArray* mxCreateSparse(mwSize rows, mwSize cols, mwSize nzmax,
+                                         mxComplexity complexity);
+PAIRSOLVE_MX_API void mxDestroyArray(mxArray* array);
+PAIRSOLVE_MX_API mwSize mxGetM(const mxArray* array);
+PAIRSOLVE_MX_API mwSize mxGetN(const mxArray* array);
+PAIRSOLVE_MX_API mwSize mxGetNumberOfDimensions(const mxArray* array);
+PAIRSOLVE_MX_API const mwSize* mxGetDimensions(const mxArray* array);
+PAIRSOLVE_MX_API mwSize mxGetNumberOfElements(const mxArray* array);
+PAIRSOLVE_MX_API double* mxGetPr(const mxArray* array);
+PAIRSOLVE_MX_API void* mxGetData(const mxArray* array);
+PAIRSOLVE_MX_API mxClassID mxGetClassID(const mxArray* array);
+PAIRSOLVE_MX_API const char* mxGetClassName(const mxArray* array);
+PAIRSOLVE_MX_API bool mxIsDouble(const mxArray* array);
+PAIRSOLVE_MX_API bool mxIsComplex(const mxArray* array);
+PAIRSOLVE_MX_API bool mxIsSparse(const mxArray* array);
 
 // The gateway a module exports; the host calls it once per invocation.
 void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]);
@@ -106,7 +129,7 @@ namespace standin {
 // One host call on this thread. Every buffer taken while it is the innermost open scope belongs
 // to it; whatever the call still holds when the scope closes (normally after an error) is
 // released then, as a host releases a MEX call's memory.
-class CallScope {
+class PAIRSOLVE_MX_API CallScope {
 public:
     CallScope();
     ~CallScope();
@@ -122,14 +145,14 @@ private:
 };
 
 // Buffers from mxMalloc/mxCalloc not yet released, over all scopes of this thread.
-std::size_t liveAllocations();
+PAIRSOLVE_MX_API std::size_t liveAllocations();
 
 // Allocations this thread has made since it started (successful or failed).
-std::uint64_t allocationsMade();
+PAIRSOLVE_MX_API std::uint64_t allocationsMade();
 
 // Makes the k-th allocation from now on this thread fail as if memory were exhausted (k counts
 // from 1; 0 turns the failure off). The failure fires once.
-void failAllocation(std::uint64_t k);
+PAIRSOLVE_MX_API void failAllocation(std::uint64_t k);
 
 }  // namespace standin
 
