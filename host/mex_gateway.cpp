@@ -3,7 +3,8 @@
 // It checks what it was handed, creates the outputs and lets the solver fill them in place. The
 // checks come first because the solver reads the input as a plain M x N block of doubles: anything
 // else (no input, sparse, complex, another class, more dimensions) would make it read outside the
-// data the host gave us.
+// data the host gave us. The messages do not start with the function's name: Octave puts
+// "pairsolve: " in front of them, and MATLAB names the function on a line of its own.
 #include <cstdint>
 #include <limits>
 
@@ -13,10 +14,10 @@
 void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
     if (nrhs != 1)
         mexErrMsgIdAndTxt("pairsolve:nargin",
-                          "pairsolve takes exactly one input, the cost matrix (got %d).", nrhs);
+                          "Exactly one input is expected, the cost matrix (got %d).", nrhs);
     if (nlhs > 2)
         mexErrMsgIdAndTxt("pairsolve:nargout",
-                          "pairsolve returns at most two outputs, the assignment and the cost "
+                          "At most two outputs are returned, the assignment and the cost "
                           "(%d requested).",
                           nlhs);
 

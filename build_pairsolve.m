@@ -1,0 +1,48 @@
+function build_pairsolve(outputFolder)
+%BUILD_PAIRSOLVE  Compile the pairsolve module with this host's own mex command.
+%   BUILD_PAIRSOLVE builds the module into the folder "build" beside this file
+%   and copies pairsolve.m (its help text) next to it. Then
+%       addpath(fullfile(<folder of this file>, 'build'))
+%       [assignment, cost] = pairsolve([4 1 3; 2 0 5; 3 2 2])
+%
+%   BUILD_PAIRSOLVE(OUTPUTFOLDER) builds into OUTPUTFOLDER instead.
+%
+%   In MATLAB a C++ compiler must be set up ("mex -setup C++"); in GNU Octave
+%   the mex command needs mkoctfile (Debian: apt-get install liboctave-dev).
+
+root = fileparts(mfilename('fullpath'));
+if nargin < 1
+    outputFolder = fullfile(root, 'build');
+end
+if ~exist(outputFolder, 'dir')
+    mkdir(outputFolder);
+end
+sources = {fullfile(root, 'host', 'mex_gateway.cpp'), ...
+           fullfile(root, 'solver', 'solve_assignment.cpp'), ...
+           fullfile(root, 'solver', 'munkres_phases.cpp')};
+includes = {['-I' fullfile(root, 'host')], ['-I' fullfile(root, 'solver')]};
+
+% Which elements of the working matrix become exactly zero decides the search, so every operation
+% must be rounded on its own: no fused multiply-add contracted from a * b + c.
+if exist('OCTAVE_VERSION', 'builtin') ~= 0
+    % Octave's mex (mkoctfile --mex) does not define MATLAB_MEX_FILE, which makes the sources
+    % use the host's mex.h rather than the stand-in host.
+    flags = {'-DMATLAB_MEX_FILE', '-ffp-contract=off', '-o', fullfile(outputFolder, 'pairsolve.mex')};
+else
+    compiler = mex.getCompilerConfigurations('C++', 'Selected');
+    if isempty(compiler)
+        error('pairsolve:noCompiler', 'No C++ compiler is set up for mex; run "mex -setup C++" first.');
+    end
+    if ~isempty(strfind(compiler.Manufacturer, 'Microsoft'))
+        flags = {'COMPFLAGS=$COMPFLAGS /fp:precise'};  % contracts nothing
+    else
+        flags = {'CXXFLAGS=$CXXFLAGS -ffp-contract=off'};  % GCC, MinGW, Clang, Xcode
+    end
+    flags = [flags, {'-outdir', outputFolder, '-output', 'pairsolve'}];
+end
+
+fprintf('Building pairsolve in %s\n', outputFolder);
+mex(flags{:}, includes{:}, sources{:});
+copyfile(fullfile(root, 'host', 'pairsolve.m'), fullfile(outputFolder, 'pairsolve.m'));
+fprintf('Done. Use it after addpath(''%s''); see "help pairsolve".\n', outputFolder);
+end
