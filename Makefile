@@ -3,7 +3,7 @@
 BUILD ?= build
 JOBS ?= 2
 
-.PHONY: all configure deps check demo clean
+.PHONY: all configure deps check demo windows clean
 
 all: configure
 	cmake --build $(BUILD) -j$(JOBS)
@@ -21,6 +21,9 @@ check: deps
 demo: deps
 	$(MAKE) all
 	./$(BUILD)/pairsolve_demo
+
+windows: configure
+	cmake --build $(BUILD) --target windows -j$(JOBS)
 
 clean:
 	rm -rf $(BUILD)

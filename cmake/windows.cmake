@@ -1,0 +1,106 @@
+# The Windows modules: pairsolve.dll for 32-bit x86 and for x86-64, cross-compiled with MinGW-w64
+# as two external builds of windows/ into <build>/windows/x86 and <build>/windows/x64. They are
+# part of the default build when the cross-compilers are installed; `make windows` builds just
+# them. The x64 build also makes the stand-in host DLLs and the test host for the Wine load test.
+#
+# Tests (CTest):
+#   windows_<arch>_tables        export directory, single export, imports (objdump -p)
+#   windows_x86_sse2_arithmetic  the 32-bit module computes in SSE2 doubles, not x87
+#   windows_wine_prefix          fixture: the throwaway Wine prefix under <build>/windows
+#   windows_x64_load             the test host loads pairsolve.dll under wine64 and checks it
+#   windows_x64_matches_native   the DLL's results equal the native build's, bit for bit
+# Without the cross-compilers the tests are replaced by one that fails and names the packages,
+# so the Windows layer is never skipped silently.
+include(ExternalProject)
+
+set(pairsolve_windows_dir ${CMAKE_BINARY_DIR}/windows)
+set(pairsolve_windows_packages "g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine64")
+
+set(pairsolve_windows_missing)
+set(pairsolve_windows_builds)
+# Per build: its directory, the MinGW triple, the toolchain file and whether the test host is
+# made (32-bit programs cannot run on the machines that test this, so x86 is checked by its tables).
+foreach(spec "x86 i686-w64-mingw32 i686 OFF" "x64 x86_64-w64-mingw32 x86_64 ON")
+  separate_arguments(spec UNIX_COMMAND "${spec}")
+  list(GET spec 0 arch)
+  list(GET spec 1 triple)
+  list(GET spec 2 toolchain)
+  list(GET spec 3 testHost)
+  string(TOUPPER ${arch} ARCH)
+  find_program(PAIRSOLVE_MINGW_${ARCH}_CXX ${triple}-g++)
+  find_program(PAIRSOLVE_MINGW_${ARCH}_OBJDUMP ${triple}-objdump)
+  if(NOT PAIRSOLVE_MINGW_${ARCH}_CXX OR NOT PAIRSOLVE_MINGW_${ARCH}_OBJDUMP)
+    list(APPEND pairsolve_windows_missing ${triple}-g++)
+    continue()
+  endif()
+  ExternalProject_Add(pairsolve_windows_${arch}
+    SOURCE_DIR ${PROJECT_SOURCE_DIR}/windows
+    PREFIX ${pairsolve_windows_dir}/cross
+    BINARY_DIR ${pairsolve_windows_dir}/cross/${arch}
+    CMAKE_ARGS
+      -DCMAKE_TOOLCHAIN_FILE=${PROJECT_SOURCE_DIR}/windows/mingw-${toolchain}.cmake
+      -DCMAKE_CXX_COMPILER=${PAIRSOLVE_MINGW_${ARCH}_CXX}
+      -DCMAKE_BUILD_TYPE=Release
+      -DPAIRSOLVE_OUTPUT_DIR=${pairsolve_windows_dir}/${arch}
+      -DPAIRSOLVE_TEST_HOST=${testHost}
+    INSTALL_COMMAND ""
+    # The inner build decides what is out of date; it must run whenever the sources change.
+    BUILD_ALWAYS ON
+    BUILD_BYPRODUCTS ${pairsolve_windows_dir}/${arch}/pairsolve.dll)
+  list(APPEND pairsolve_windows_builds pairsolve_windows_${arch})
+endforeach()
+
+if(pairsolve_windows_missing)
+  set(pairsolve_windows_message
+      "The Windows modules need the MinGW-w64 cross-compilers (missing: ${pairsolve_windows_missing}). Install them with: sudo apt-get install -y ${pairsolve_windows_packages}")
+  message(STATUS "${pairsolve_windows_message}")
+  add_custom_target(windows
+    COMMAND ${CMAKE_COMMAND} -E echo "${pairsolve_windows_message}"
+    COMMAND ${CMAKE_COMMAND} -E false
+    VERBATIM)
+  if(PAIRSOLVE_TESTS)
+    add_test(NAME windows_toolchain
+      COMMAND sh -c "echo \"FAIL: $1\"; exit 1" windows_toolchain "${pairsolve_windows_message}")
+  endif()
+  return()
+endif()
+
+add_custom_target(windows DEPENDS ${pairsolve_windows_builds})
+
+if(NOT PAIRSOLVE_TESTS)
+  return()
+endif()
+
+set(pairsolve_windows_tests ${PROJECT_SOURCE_DIR}/tests/windows)
+foreach(arch x86 x64)
+  string(TOUPPER ${arch} ARCH)
+  add_test(NAME windows_${arch}_tables
+    COMMAND ${pairsolve_windows_tests}/check_tables.sh ${PAIRSOLVE_MINGW_${ARCH}_OBJDUMP}
+            ${pairsolve_windows_dir}/${arch}/pairsolve.dll
+            ${PROJECT_SOURCE_DIR}/windows/libmx.def ${PROJECT_SOURCE_DIR}/windows/libmex.def)
+endforeach()
+add_test(NAME windows_x86_sse2_arithmetic
+  COMMAND ${pairsolve_windows_tests}/check_sse2.sh ${PAIRSOLVE_MINGW_X86_OBJDUMP}
+          ${pairsolve_windows_dir}/x86/pairsolve.dll)
+
+# The same test host built natively, with the gateway linked in: the reference for the DLL's bits.
+add_executable(pairsolve_test_host_native windows/test_host.cpp)
+target_link_libraries(pairsolve_test_host_native PRIVATE pairsolve_gateway)
+pairsolve_ieee_double(pairsolve_test_host_native)
+
+set(pairsolve_wine_prefix ${pairsolve_windows_dir}/wineprefix)
+set(pairsolve_x64_dir ${pairsolve_windows_dir}/x64)
+add_test(NAME windows_wine_prefix
+  COMMAND ${pairsolve_windows_tests}/wine.sh prefix ${pairsolve_wine_prefix})
+add_test(NAME windows_x64_load
+  COMMAND ${pairsolve_windows_tests}/wine.sh load ${pairsolve_wine_prefix}
+          ${pairsolve_x64_dir}/pairsolve_test_host.exe ${pairsolve_x64_dir}/pairsolve.dll)
+add_test(NAME windows_x64_matches_native
+  COMMAND ${pairsolve_windows_tests}/wine.sh compare ${pairsolve_wine_prefix}
+          ${pairsolve_x64_dir}/pairsolve_test_host.exe ${pairsolve_x64_dir}/pairsolve.dll
+          $<TARGET_FILE:pairsolve_test_host_native>)
+# The first start of a prefix takes several seconds, much more on a loaded machine.
+set_tests_properties(windows_wine_prefix PROPERTIES
+  FIXTURES_SETUP pairsolve_wine TIMEOUT 360 RESOURCE_LOCK pairsolve_wine_prefix)
+set_tests_properties(windows_x64_load windows_x64_matches_native PROPERTIES
+  FIXTURES_REQUIRED pairsolve_wine TIMEOUT 180 RESOURCE_LOCK pairsolve_wine_prefix)

@@ -1,0 +1,5 @@
+# Cross-compiling for 32-bit x86 Windows with MinGW-w64 (Debian: g++-mingw-w64-i686).
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR i686)
+set(PAIRSOLVE_MINGW_TRIPLE i686-w64-mingw32)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)
