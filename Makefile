@@ -20,7 +20,7 @@ check: deps
 
 demo: deps
 	$(MAKE) all
-	./$(BUILD)/pairsolve_demo
+	octave-cli --no-gui --norc --quiet --no-history --path $(BUILD) examples/demo.m
 
 windows: configure
 	cmake --build $(BUILD) --target windows -j$(JOBS)
