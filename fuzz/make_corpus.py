@@ -100,7 +100,9 @@ def random_value(rng, kind):
         return NAN if p < 0.12 else INF if p < 0.16 else rng.randint(0, 9)
     if kind == "huge":
         p = rng.random()
-        return INF if p < 0.08 else rng.randint(0, 3) if p < 0.16 else bytes([rng.randint(0xC0, 0xCF)])
+        if p < 0.08:
+            return INF
+        return rng.randint(0, 3) if p < 0.16 else bytes([rng.randint(0xC0, 0xCF)])
     if kind == "subnormal":
         return bytes([rng.randint(0xB0, 0xBF)]) if rng.random() < 0.8 else 0
     if kind == "raw":
@@ -116,10 +118,12 @@ def main():
     for index, (name, (rows, cols, values)) in enumerate(sorted(EDGE_CASES.items())):
         seeds["edge-" + name] = encode(rows, cols, values, fail_at=index % 8, nlhs=index % 3)
     rng = random.Random(20240601)
-    kinds = ["ties", "integers", "fractions", "mixed", "forbidden", "nan", "huge", "subnormal", "raw"]
+    kinds = ["ties", "integers", "fractions", "mixed", "forbidden", "nan", "huge", "subnormal",
+             "raw"]
     for kind in kinds:
         for shape in range(4):
-            rows, cols = [(12, 12), (5, 11), (11, 5), (rng.randint(1, 12), rng.randint(1, 12))][shape]
+            shapes = [(12, 12), (5, 11), (11, 5), (rng.randint(1, 12), rng.randint(1, 12))]
+            rows, cols = shapes[shape]
             values = [random_value(rng, kind) for _ in range(rows * cols)]
             seeds["random-%s-%d-%dx%d" % (kind, shape, rows, cols)] = encode(
                 rows, cols, values, fail_at=rng.randint(0, 7), nlhs=rng.randint(0, 2))

@@ -1,6 +1,8 @@
 // Runs the fuzz target's checks over saved inputs without libFuzzer, so that the seed corpus (and
 // any input that once failed) is checked by every build, with any compiler. Arguments are files
 // or directories of files; a check that fails aborts, and the input being run is named then.
+#include <unistd.h>
+
 #include <algorithm>
 #include <csignal>
 #include <cstdint>
@@ -11,8 +13,6 @@
 #include <fstream>
 #include <iterator>
 #include <vector>
-
-#include <unistd.h>
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size);
 
@@ -36,7 +36,8 @@ void runFile(const std::filesystem::path& path) {
         std::fprintf(stderr, "cannot read %s\n", path.c_str());
         std::exit(2);
     }
-    const std::vector<char> bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    const std::vector<char> bytes((std::istreambuf_iterator<char>(file)),
+                                  std::istreambuf_iterator<char>());
     std::snprintf(currentInput, sizeof currentInput, "%s", path.c_str());
     LLVMFuzzerTestOneInput(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
 }
