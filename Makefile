@@ -1,9 +1,9 @@
 # Thin wrapper over CMake. `make` builds into build/; `make check` runs every test layer through
-# CTest; `make demo` runs the main job.
+# CTest; `make demo` runs the main job; `make sanitize` and `make fuzz` run the robustness layer.
 BUILD ?= build
 JOBS ?= 2
 
-.PHONY: all configure deps check demo windows clean
+.PHONY: all configure deps check demo sanitize fuzz clean
 
 all: configure
 	cmake --build $(BUILD) -j$(JOBS)
@@ -20,10 +20,33 @@ check: deps
 
 demo: deps
 	$(MAKE) all
-	octave-cli --no-gui --norc --quiet --no-history --path $(BUILD) examples/demo.m
+	./$(BUILD)/pairsolve_demo
 
-windows: configure
-	cmake --build $(BUILD) --target windows -j$(JOBS)
+# The C++ tests and the fuzz seed corpus under AddressSanitizer and UndefinedBehaviorSanitizer, in
+# a build tree of their own (cmake/sanitize.cmake). malloc may return null under ASan, so that a
+# huge allocation reaches the stand-in host's out-of-memory error instead of stopping the process.
+SANITIZE_BUILD ?= build-sanitize
+SANITIZER_ENV = ASAN_OPTIONS=abort_on_error=1:detect_leaks=1:detect_stack_use_after_return=1:allocator_may_return_null=1 \
+	UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+
+sanitize: deps
+	cmake -C cmake/sanitize.cmake -S . -B $(SANITIZE_BUILD)
+	cmake --build $(SANITIZE_BUILD) -j$(JOBS) --target pairsolve_tests pairsolve_fuzz_replay
+	$(SANITIZER_ENV) $(SANITIZE_BUILD)/tests/pairsolve_tests --gtest_brief=1
+	$(SANITIZER_ENV) $(SANITIZE_BUILD)/fuzz/pairsolve_fuzz_replay fuzz/corpus
+
+# A bounded libFuzzer run (fuzz/fuzz.cmake), FUZZ_SECONDS long, from the committed seed corpus;
+# what it finds is kept in $(FUZZ_BUILD)/corpus, and a failing input is written to $(FUZZ_BUILD)/.
+FUZZ_BUILD ?= build-fuzz
+FUZZ_SECONDS ?= 60
+
+fuzz: deps
+	cmake -C fuzz/fuzz.cmake -S . -B $(FUZZ_BUILD)
+	cmake --build $(FUZZ_BUILD) -j$(JOBS) --target pairsolve_fuzz
+	mkdir -p $(FUZZ_BUILD)/corpus
+	$(FUZZ_BUILD)/fuzz/pairsolve_fuzz -max_total_time=$(FUZZ_SECONDS) -timeout=10 -max_len=1400 \
+		-rss_limit_mb=2048 -print_final_stats=1 -artifact_prefix=$(FUZZ_BUILD)/ \
+		$(FUZZ_BUILD)/corpus fuzz/corpus
 
 clean:
 	rm -rf $(BUILD)
