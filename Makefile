@@ -3,7 +3,7 @@
 BUILD ?= build
 JOBS ?= 2
 
-.PHONY: all configure deps check demo sanitize fuzz clean
+.PHONY: all configure deps check demo windows sanitize fuzz clean
 
 all: configure
 	cmake --build $(BUILD) -j$(JOBS)
@@ -20,7 +20,10 @@ check: deps
 
 demo: deps
 	$(MAKE) all
-	./$(BUILD)/pairsolve_demo
+	octave-cli --no-gui --norc --quiet --no-history --path $(BUILD) examples/demo.m
+
+windows: configure
+	cmake --build $(BUILD) --target windows -j$(JOBS)
 
 # The C++ tests and the fuzz seed corpus under AddressSanitizer and UndefinedBehaviorSanitizer, in
 # a build tree of their own (cmake/sanitize.cmake). malloc may return null under ASan, so that a

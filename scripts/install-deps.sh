@@ -8,6 +8,10 @@ packages=(
   cmake make g++ libgtest-dev libbenchmark-dev   # the build and the C++ tests
   python3-numpy python3-scipy                    # SciPy as a test peer
   clang libclang-rt-14-dev valgrind              # sanitizers, libFuzzer, memcheck
+  octave liboctave-dev                           # the Octave module (mkoctfile) and its tests
+  g++-mingw-w64-i686 g++-mingw-w64-x86-64        # the Windows modules
+  binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
+  wine wine64                                    # their load test
 )
 
 missing=()
