@@ -1,7 +1,8 @@
 // The host operations the solver and the gateway rely on, behind one name.
 //
-// A MEX build (the host's mex command or mkoctfile --mex define MATLAB_MEX_FILE) gets the host's
-// own mex.h; every other build gets the stand-in, which keeps the same effects: buffers from the
+// A MEX build gets the host's own mex.h: MATLAB's mex command defines MATLAB_MEX_FILE, and our
+// Octave builds (cmake/octave.cmake, build_pairsolve.m) pass it, since mkoctfile --mex does not.
+// Every other build gets the stand-in, which keeps the same effects: buffers from the
 // allocator are released when a call ends with an error, and the error calls never return.
 #ifndef PAIRSOLVE_HOST_SERVICES_H
 #define PAIRSOLVE_HOST_SERVICES_H
