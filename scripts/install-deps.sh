@@ -25,7 +25,7 @@ if [[ $(id -u) -eq 0 ]]; then
   echo "install-deps: installing ${missing[*]}"
   export DEBIAN_FRONTEND=noninteractive
   apt-get update -qq
-  apt-get install -y -qq --no-install-recommends "${missing[@]}"
+  apt-get install -y -qq "${missing[@]}"
 else
   echo "install-deps: missing Debian packages. Install them with:" >&2
   echo "  sudo apt-get install -y ${missing[*]}" >&2
