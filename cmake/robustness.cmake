@@ -6,6 +6,12 @@ if(PAIRSOLVE_FUZZ OR PAIRSOLVE_TESTS)
   add_subdirectory(fuzz)
 endif()
 
+# Allocation failure through the gateway joins the C++ tests, and so the sanitizer run.
+if(PAIRSOLVE_TESTS)
+  target_sources(pairsolve_tests
+                 PRIVATE ${PROJECT_SOURCE_DIR}/tests/hostile/gateway_allocation_test.cpp)
+endif()
+
 if(NOT PAIRSOLVE_TESTS OR NOT TARGET pairsolve_mex)
   # Without Octave, cmake/octave.cmake has already registered a test that fails by name.
   return()
@@ -17,7 +23,8 @@ set(hostile_octave ${PAIRSOLVE_OCTAVE_CLI} --no-gui --norc --quiet --no-history
 
 # One test per case: every function hostile_NAME in hostile_inputs.m becomes the test
 # hostile_NAME, so a case added there cannot be left out here.
-file(STRINGS ${hostile_dir}/hostile_inputs.m hostile_lines REGEX "^function hostile_[a-z0-9_]+ *\\(")
+file(STRINGS ${hostile_dir}/hostile_inputs.m hostile_lines
+     REGEX "^function hostile_[a-z0-9_]+ *\\(")
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${hostile_dir}/hostile_inputs.m)
 set(hostile_tests)
 foreach(line IN LISTS hostile_lines)

@@ -149,7 +149,7 @@ function hostile_huge_with_infinities()
                  "a row of forbidden pairs at overflow");
   expectSolved ([1e300 Inf; Inf 1e300], [1; 2], 2e300, "huge, forbidden value still finite");
   expectSolved ([realmax Inf; 1 realmax], [1; 2], Inf, "forbidden avoided, the sum overflows");
-  expectSolved ([realmax realmax; realmax realmax], [1; 2], Inf, "no infinities, the sum overflows");
+  expectSolved ([realmax realmax; realmax realmax], [1; 2], Inf, "no infinities, sum overflows");
   expectSolved ([1 1e300; -Inf Inf], [1; 0], 1, "a row left with forbidden pairs only");
 end
 

@@ -52,7 +52,7 @@ try
   error ("valgrind_calls:accepted", "three outputs were given");
 catch err
   if (! strcmp (err.identifier, "pairsolve:nargout"))
-    error ("valgrind_calls:identifier", "identifier %s, expected pairsolve:nargout", err.identifier);
+    error ("valgrind_calls:identifier", "identifier %s, not pairsolve:nargout", err.identifier);
   end
 end
 printf ("valgrind calls: all made\n");
