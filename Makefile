@@ -3,7 +3,7 @@
 BUILD ?= build
 JOBS ?= 2
 
-.PHONY: all configure deps check demo windows sanitize fuzz clean
+.PHONY: all configure deps check demo bench windows sanitize fuzz clean
 
 all: configure
 	cmake --build $(BUILD) -j$(JOBS)
@@ -21,6 +21,13 @@ check: deps
 demo: deps
 	$(MAKE) all
 	octave-cli --no-gui --norc --quiet --no-history --path $(BUILD) examples/demo.m
+
+# Speed and memory against the reference model and the peers (bench/peers/compare_peers.py), which
+# also writes the plot and the table into bench/peers/results. BENCH_ARGS=--quick: small sizes only.
+BENCH_ARGS ?=
+
+bench: all
+	/usr/bin/python3 bench/peers/compare_peers.py --build $(BUILD) $(BENCH_ARGS)
 
 windows: configure
 	cmake --build $(BUILD) --target windows -j$(JOBS)
