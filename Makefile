@@ -26,7 +26,8 @@ demo: deps
 # also writes the plot and the table into bench/peers/results. BENCH_ARGS=--quick: small sizes only.
 BENCH_ARGS ?=
 
-bench: all
+bench: deps
+	$(MAKE) all
 	/usr/bin/python3 bench/peers/compare_peers.py --build $(BUILD) $(BENCH_ARGS)
 
 windows: configure

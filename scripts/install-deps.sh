@@ -7,6 +7,7 @@ set -euo pipefail
 packages=(
   cmake make g++ libgtest-dev libbenchmark-dev   # the build and the C++ tests
   python3-numpy python3-scipy                    # SciPy as a test peer
+  python3-munkres python3-matplotlib time        # the peers and the plot of make bench
   clang libclang-rt-14-dev valgrind              # sanitizers, libFuzzer, memcheck
   octave liboctave-dev                           # the Octave module (mkoctfile) and its tests
   g++-mingw-w64-i686 g++-mingw-w64-x86-64        # the Windows modules

@@ -21,7 +21,8 @@ check makes the exit status 1.
 Writes times.csv, table.md and times.png (log-log time against n) into the output folder.
 
 Run with Debian's interpreter, after building:  /usr/bin/python3 compare_peers.py --build build
---quick runs small sizes only, in about a minute.
+--quick runs small sizes only, in about a minute; --smoke tiny ones, in seconds, for the test
+that keeps this script working.
 """
 
 import argparse
@@ -87,8 +88,16 @@ KIND_TITLES = {"uniform": "uniform doubles", "int100": "integers 0..100",
                "int1e6": "integers 0..10^6"}
 
 
-def make_cases(quick):
-    """The problems of a full run, or the small ones of a quick run."""
+def make_cases(mode):
+    """The problems of a full run, the small ones of a quick run, or tiny ones that only show that
+    every peer runs and answers correctly (smoke)."""
+    if mode == "smoke":
+        return ([Case("square", "uniform", n, n, 2, munkres=True) for n in (10, 20, 40)]
+                + [Case("integer", kind, 20, 20, 2) for kind in ("int100", "int1e6")]
+                + [Case("rectangular", "uniform", 8, 20, 2), Case("rectangular", "uniform", 20, 8, 2)]
+                + [Case("tracking", "uniform", 5, 5, 4, loop=True, rounds=5, samples=2, munkres=True,
+                        munkres_rounds=2, munkres_samples=1)])
+    quick = mode == "quick"
     cases = []
     square = (100, 200, 400) if quick else (100, 200, 400, 800, 1600)
     for n in square:
@@ -126,13 +135,16 @@ def draw(case, seed):
 
 
 def case_files(case, matrices, work):
-    """Writes the case's matrix files: (path, matrices in it), one per matrix for a plain case."""
+    """Writes the case's matrix files: (path, index of its first matrix in the case, matrices in
+    it), one file per matrix for a plain case."""
     groups = [matrices] if case.loop else [[m] for m in matrices]
     files = []
+    first = 0
     for index, group in enumerate(groups):
         path = os.path.join(work, f"{case.name.replace(' ', '_')}_{index}.bin")
         write_matrices(path, group)
-        files.append((path, group))
+        files.append((path, first, group))
+        first += len(group)
     return files
 
 
@@ -168,11 +180,6 @@ def time_python(solve, inputs, rounds, samples):
     return times, [solve(matrix) for matrix in inputs]
 
 
-def scipy_cost(matrix):
-    rows, cols = linear_sum_assignment(matrix)
-    return math.fsum(matrix[rows, cols])
-
-
 def same_bits(a, b):
     return (a["failed"] == b["failed"] and a["assignment"].tobytes() == b["assignment"].tobytes()
             and np.float64(a["cost"]).tobytes() == np.float64(b["cost"]).tobytes())
@@ -195,7 +202,7 @@ class Run:
         self.module = os.path.join(self.build, "pairsolve.mex")
         self.peers = [p for p in PEERS if p not in options.skip]
         self.failures = []
-        self.octave_files = []  # (case, matrices path, matrices, rounds, samples)
+        self.octave_files = []  # (case, matrices path, index of its first matrix, rounds, samples)
         self.pairsolve_answers = {}  # matrices path -> answers
 
     def fail(self, text):
@@ -211,6 +218,18 @@ class Run:
         if "octave" in self.peers and shutil.which(OCTAVE[0]) is None:
             sys.exit("octave-cli not found; install Octave or pass --skip octave")
 
+    def compare_bits(self, case, first, ours, theirs, who):
+        """Another peer's answers must be pairsolve's, bit for bit."""
+        if len(theirs) != len(ours):
+            self.fail(f"{case.name}: {who} gave {len(theirs)} answers for {len(ours)} matrices")
+        for k, (mine, other) in enumerate(zip(ours, theirs), first):
+            if not same_bits(mine, other):
+                rows = np.flatnonzero(mine["assignment"] != other["assignment"])
+                where = (f"row {rows[0] + 1}: column {other['assignment'][rows[0]]:g} instead of "
+                         f"{mine['assignment'][rows[0]]:g}" if rows.size else "same assignment")
+                self.fail(f"{case.name}, matrix {k}: {who} differs from pairsolve, {where}; "
+                          f"cost {other['cost']!r} instead of {mine['cost']!r}")
+
     def progress(self, text):
         print(f"[{time.strftime('%H:%M:%S')}] {text}", file=sys.stderr, flush=True)
 
@@ -221,24 +240,21 @@ class Run:
         for peer in self.peers:
             case.times[peer] = []
 
-        for path, group in files:
+        for path, first, group in files:
             answers = None
             for sample in range(samples):
                 answers, seconds = run_file_solver(self.tools["pairsolve"], path, rounds)
                 case.times["pairsolve"].append(seconds)
             self.pairsolve_answers[path] = answers
-            for matrix, answer in zip(group, answers):
+            for k, (matrix, answer) in enumerate(zip(group, answers), first):
                 for problem in check(matrix, case.integer, answer):
-                    self.fail(f"{case.name}: pairsolve: {problem}")
+                    self.fail(f"{case.name}, matrix {k}: pairsolve: {problem}")
 
             if "reference" in self.peers:
                 for sample in range(samples):
                     reference, seconds = run_file_solver(self.tools["reference"], path, rounds)
                     case.times["reference"].append(seconds)
-                for k, (ours, theirs) in enumerate(zip(answers, reference)):
-                    if not same_bits(ours, theirs):
-                        self.fail(f"{case.name}, matrix {k}: the reference model answers "
-                                  f"cost {theirs['cost']!r}, pairsolve {ours['cost']!r}")
+                self.compare_bits(case, first, answers, reference, "the reference model")
 
             if "scipy" in self.peers:
                 inputs = [np.ascontiguousarray(m) for m in group]
@@ -252,14 +268,14 @@ class Run:
                     lambda m: Munkres().compute(m), inputs,
                     case.munkres_rounds or rounds, case.munkres_samples or samples)
                 case.times["munkres"] += seconds
-                for k, (matrix, pairs, ours) in enumerate(zip(group, results, answers)):
+                for k, (matrix, pairs, ours) in enumerate(zip(group, results, answers), first):
                     cost = math.fsum(matrix[r, c] for r, c in pairs)
                     if not close_cost(cost, ours["cost"], case.integer):
                         self.fail(f"{case.name}, matrix {k}: munkres cost {cost!r}, "
                                   f"pairsolve {ours['cost']!r}")
 
             if "octave" in self.peers:
-                self.octave_files.append((case, path, group, rounds, samples))
+                self.octave_files.append((case, path, first, rounds, samples))
 
     def time_octave(self, work):
         """All Octave timings in one octave-cli process, after the other peers."""
@@ -277,16 +293,13 @@ class Run:
             fields = line.split()
             if fields and fields[0] == "octave_seconds":
                 seconds[fields[1]] = [float(s) for s in fields[2:]]
-        for case, path, _, _, _ in self.octave_files:
+        for case, path, first, _, _ in self.octave_files:
             answers_path = path + ".octave.answers"
             if answers_path not in seconds:
                 raise RuntimeError(f"Octave gave no time for {path}:\n{run.stdout}\n{run.stderr}")
             case.times["octave"] += seconds[answers_path]
-            for k, (ours, theirs) in enumerate(zip(self.pairsolve_answers[path],
-                                                   read_answers(answers_path))):
-                if not same_bits(ours, theirs):
-                    self.fail(f"{case.name}, matrix {k}: the Octave module answers cost "
-                              f"{theirs['cost']!r}, the C++ library {ours['cost']!r}")
+            self.compare_bits(case, first, self.pairsolve_answers[path],
+                              read_answers(answers_path), "the Octave module")
 
     # -----------------------------------------------------------------------------------------
     # Peak memory: each peer loads the same matrix in a process of its own, once solving it and
@@ -513,10 +526,13 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--build", default=os.path.join(ROOT, "build"),
                         help="the build tree with the tools and pairsolve.mex (default: build)")
-    parser.add_argument("--quick", action="store_true",
-                        help="small sizes only (n up to 400), in about a minute")
+    parser.add_argument("--quick", action="store_const", dest="mode", const="quick",
+                        default="full", help="small sizes only (n up to 400), in about a minute")
+    parser.add_argument("--smoke", action="store_const", dest="mode", const="smoke",
+                        help="tiny sizes: checks that every peer runs and answers correctly")
     parser.add_argument("--out", help="folder for times.csv, table.md and times.png (default: "
-                        "bench/peers/results, or <build>/bench/peers/results-quick with --quick)")
+                        "bench/peers/results for a full run, <build>/bench/peers/results-<mode> "
+                        "otherwise)")
     parser.add_argument("--skip", default="", help="comma-separated peers to leave out: "
                         + ", ".join(p for p in PEERS if p != "pairsolve") + ", memory")
     parser.add_argument("--seed", type=int, default=SEED)
@@ -525,17 +541,16 @@ def main():
     unknown = options.skip - set(PEERS) - {"memory"}
     if unknown or "pairsolve" in options.skip:
         parser.error(f"cannot skip {', '.join(sorted(unknown | ({'pairsolve'} & options.skip)))}")
-    options.mode = "quick" if options.quick else "full"
-    options.memory_size = 400 if options.quick else 1600
+    options.memory_size = {"full": 1600, "quick": 400, "smoke": 50}[options.mode]
     if options.out is None:
-        options.out = (os.path.join(options.build, "bench", "peers", "results-quick")
-                       if options.quick else os.path.join(HERE, "results"))
+        options.out = (os.path.join(HERE, "results") if options.mode == "full" else
+                       os.path.join(options.build, "bench", "peers", f"results-{options.mode}"))
 
     run = Run(options)
     run.check_prerequisites()
     started = time.perf_counter()
-    cases = make_cases(options.quick)
-    work = os.path.join(run.build, "bench", "peers", "work")
+    cases = make_cases(options.mode)
+    work = os.path.join(run.build, "bench", "peers", f"work-{options.mode}")
     os.makedirs(work, exist_ok=True)
     try:
         for case in cases:
