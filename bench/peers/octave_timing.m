@@ -6,7 +6,7 @@
 % separated by tabs:  <matrices> <answers> <rounds> <samples>
 % Each sample is one tic/toc around `rounds` passes over all matrices of the file, one call per
 % matrix and pass; the loop is the one a caller's script would run, so the time per call includes
-% the interpreter's share. Standard output gets one line per file:
+% the interpreter's share. Standard output gets one line per file, its fields separated by tabs:
 %   octave_seconds <answers> <seconds per call of sample 1> ... <seconds per call of sample n>
 1;
 
@@ -71,6 +71,6 @@ for e = 1:numel (entries)
     [assignments{k}, costs(k)] = pairsolve (matrices{k});
   end
   writeAnswers (fields{2}, assignments, costs);
-  printf ("octave_seconds %s%s\n", fields{2}, sprintf (" %.9e", seconds));
+  printf ("octave_seconds\t%s%s\n", fields{2}, sprintf ("\t%.9e", seconds));
   fflush (stdout);
 end
