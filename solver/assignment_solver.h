@@ -32,7 +32,9 @@ struct SolverState {
     double* workMatrix;           // elementCount doubles: the reduced working copy
     unsigned char* starMask;      // elementCount flags
     unsigned char* primeMask;     // elementCount flags
-    unsigned char* nextStarMask;  // elementCount flags: scratch of augmentPath
+    // elementCount flags, taken with the others; augmentPath flips the path in place through the
+    // star and prime indexes below, so nothing is written here.
+    unsigned char* nextStarMask;
     unsigned char* colCover;      // colCount flags
     unsigned char* rowCover;      // rowCount flags
     std::int32_t rowCount;
@@ -42,6 +44,42 @@ struct SolverState {
     // Set when forbidden pairs were replaced by a forbiddenValue that overflowed to +inf: a search
     // that later stalls does so because of that overflow, even where inf - inf left NaN behind.
     bool forbiddenOverflowed;
+
+    // Bookkeeping that lets each phase touch only what can have changed instead of rescanning the
+    // whole matrix; none of it alters a result. O(rowCount + colCount) in all, carved from one
+    // block that the driver takes from the host allocator after the flag arrays.
+    //
+    // A search is the stretch between two augmentations. Within it rows only get covered, columns
+    // only get uncovered, and elements change only in shifts; the fields below lean on that.
+    std::ptrdiff_t* starInRow;      // rowCount: column of the row's star, or -1
+    std::ptrdiff_t* starInCol;      // colCount: row of the column's star, or -1
+    std::ptrdiff_t* primeInRow;     // rowCount: column of the row's prime (at most one), or -1
+    std::ptrdiff_t* coveredRows;    // rowCount: rows covered in this search, in that order
+    std::ptrdiff_t coveredCount;    // entries of coveredRows in use
+    // For an uncovered column, no uncovered row above scanFrom[c] holds a zero.
+    std::ptrdiff_t* scanFrom;       // colCount
+    // Bit c set: column c is uncovered and may hold a zero at an uncovered row at or below
+    // scanFrom[c]. Every other uncovered column holds no zero at an uncovered row.
+    std::uint64_t* pendingColumns;  // (colCount + 63) / 64 words
+    // Deferred shifts. Shift k of a search (k = 1, 2, ...) adds shiftLog[k - 1] to the rows
+    // covered before it and subtracts it from the columns uncovered before it. A column holds
+    // its elements as they stand after syncedTo[c] shifts; the later ones are replayed on it,
+    // element by element in their order, when the column is read or the search ends.
+    double* shiftLog;               // rowCount + 1
+    std::ptrdiff_t* coveredBefore;  // rowCount + 1: rows covered before each shift (coveredCount)
+    std::ptrdiff_t shiftCount;      // shifts made in this search
+    double* coveredAfter;           // rowCount: shifts made before the row was covered; +inf if not
+    std::ptrdiff_t* uncoveredAfter; // colCount: shifts made before the column was uncovered
+                                    // (PTRDIFF_MAX while it is covered)
+    std::ptrdiff_t* syncedTo;       // colCount
+    double* replayValues;           // rowCount: scratch of the replay
+    // The smallest element of each column over its candidate rows, as it stands now, and a row
+    // holding it (-1 when every such element is NaN or +inf, -2 when not known). The candidates
+    // are the uncovered rows, except the star's row while the column is covered: they are the
+    // rows a sweep would search if the column were uncovered, which happens only when the
+    // star's row gets covered.
+    double* colMinimum;             // colCount
+    std::ptrdiff_t* colMinimumRow;  // colCount
 };
 
 // The phase machine. Each phase returns the next one; runPhases makes the transitions in a loop,
@@ -49,6 +87,11 @@ struct SolverState {
 enum class Phase { checkDone, primeZeros, augmentPath, coverStarColumns, shiftByMinimum, done };
 
 void runPhases(SolverState& state);
+// Brings every column up to date with the shifts of the search that ended, and sets the
+// bookkeeping for a search that starts from the current stars and covers (star columns covered,
+// no row covered, nothing primed). The driver calls it after seeding, coverStarColumns after
+// each augmentation.
+void startSearch(SolverState& state);
 Phase checkDone(SolverState& state);
 Phase primeZeros(SolverState& state, std::ptrdiff_t& pathRow, std::ptrdiff_t& pathCol);
 Phase augmentPath(SolverState& state, std::ptrdiff_t pathRow, std::ptrdiff_t pathCol);

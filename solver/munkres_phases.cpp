@@ -8,7 +8,38 @@
 // every shift with a finite minimum leaves an uncovered zero, so the next primeZeros augments or
 // covers one more row; rows are uncovered only by augmentPath, so at most rowCount shifts separate
 // two augmentations. A shift whose minimum is not finite would repeat forever, and ends the call.
+//
+// How the phases stay fast without changing a result
+//
+// Every decision is the one a literal rendering of the method makes (which zero is primed, which
+// path is flipped, which value is subtracted), and every element goes through the same floating-
+// point operations in the same order. What changes is when an element is looked at. Within one
+// search (the stretch between two augmentations) rows only get covered, columns only get
+// uncovered, and elements change only in shifts. So:
+// - Stars and primes are also kept as indexes per row and per column: finding a row's star,
+//   following the path and covering the star columns take O(1) per step.
+// - A sweep visits only the pending columns, each from its scanFrom: the columns that may still
+//   hold a zero at an uncovered row (SolverState says which).
+// - A shift is not applied to the matrix at once. What element (r, c) undergoes in shift k
+//   depends only on whether row r was covered and column c uncovered before it, and both are
+//   fixed by the shift counts at which they happened (coveredAfter, uncoveredAfter); with the
+//   values h_k in shiftLog, the shifts a column has not seen can be replayed on it later, exactly
+//   as they would have been made. A column is brought up to date when it must be read (its
+//   minimum is needed afresh, or a shift left a zero in it) and at the end of each search.
+// - The elements of uncovered rows in a covered column do not change, so a column that gets
+//   uncovered can be swept at once: the rows the sweep reads are up to date.
+// - The minimum of each column over its candidate rows (see SolverState) is kept in colMinimum.
+//   Rounding is monotone, so when a shift subtracts h from all those elements their minimum
+//   becomes exactly colMinimum - h, held by the same row; covering rows only removes candidates,
+//   so the minimum stands until the row holding it is covered, and at the end of a search it is
+//   completed with the rows that were covered. And x - h is 0 only when x == h (subnormals keep
+//   differences exact), so a shift makes a zero at an uncovered row only in the columns whose
+//   minimum becomes 0, and a column whose minimum stands and is not 0 need not be swept.
 #include "assignment_solver.h"
+
+#include <cstdint>
+#include <cstring>
+#include <limits>
 
 #include "host_services.h"
 
@@ -16,19 +47,205 @@ namespace {
 
 using Index = std::ptrdiff_t;
 
-// The smallest column holding a star (or prime) in row r, or -1.
-Index firstInRow(const unsigned char* mask, Index rows, Index cols, Index r) {
-    for (Index c = 0; c < cols; ++c)
-        if (mask[r + rows * c]) return c;
-    return -1;
+constexpr Index none = -1;
+constexpr Index unknownRow = -2;  // colMinimumRow: the minimum must be gathered afresh
+constexpr Index never = std::numeric_limits<Index>::max();
+constexpr double infinity = std::numeric_limits<double>::infinity();
+
+// --- Pending columns: one bit per column.
+
+void markPending(SolverState& state, Index c) {
+    state.pendingColumns[c / 64] |= std::uint64_t{1} << (c % 64);
 }
 
-// The smallest row holding a star in column c, or rows when there is none.
-Index firstInColumn(const unsigned char* mask, Index rows, Index c) {
-    const unsigned char* column = mask + rows * c;
-    for (Index r = 0; r < rows; ++r)
-        if (column[r]) return r;
-    return rows;
+void clearPending(SolverState& state, Index c) {
+    state.pendingColumns[c / 64] &= ~(std::uint64_t{1} << (c % 64));
+}
+
+int lowestSetBit(std::uint64_t word) {
+#if defined(__GNUC__)
+    return __builtin_ctzll(word);
+#else
+    int bit = 0;
+    while (!(word & 1)) {
+        word >>= 1;
+        ++bit;
+    }
+    return bit;
+#endif
+}
+
+// The smallest pending column at or after from, or colCount. The bits are read as they are now,
+// so a column marked ahead of a running sweep is found by it.
+Index nextPending(const SolverState& state, Index from) {
+    const Index cols = state.colCount;
+    if (from >= cols) return cols;
+    const Index words = (cols + 63) / 64;
+    Index w = from / 64;
+    std::uint64_t bits = state.pendingColumns[w] & (~std::uint64_t{0} << (from % 64));
+    while (bits == 0) {
+        if (++w == words) return cols;
+        bits = state.pendingColumns[w];
+    }
+    return w * 64 + lowestSetBit(bits);
+}
+
+// --- Column kernels. A column is contiguous in memory. With GCC-style vector types they work on
+// two rows at a time, several pairs per step so that independent chains of operations overlap;
+// on each lane the vector code makes exactly the scalar code's operations. (The compiler does
+// not vectorise these loops by itself: under IEEE rules it may neither reorder a minimum nor
+// interleave the chains.)
+
+#if defined(__GNUC__)
+typedef double Pair __attribute__((vector_size(16)));
+typedef std::int64_t PairMask __attribute__((vector_size(16)));
+
+inline Pair load(const double* p) {
+    Pair v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+inline void store(double* p, Pair v) { std::memcpy(p, &v, sizeof v); }
+inline Pair both(double x) { return Pair{x, x}; }
+
+// a where mask is all ones, b where it is zero: a bitwise choice, no arithmetic on either.
+inline Pair pick(PairMask mask, Pair a, Pair b) {
+    return (Pair)((mask & (PairMask)a) | (~mask & (PairMask)b));
+}
+#endif
+
+// Subtracts h_first, ..., h_last (shiftLog[k - 1] is h_k) from every element of a column, one
+// after the other. Eight pairs at a time, so that eight chains of subtractions run side by side.
+void subtractShifts(double* column, Index rows, const double* shiftLog, Index first, Index last) {
+    Index r = 0;
+#if defined(__GNUC__)
+    for (; r + 16 <= rows; r += 16) {
+        Pair x[8];
+        for (int i = 0; i < 8; ++i) x[i] = load(column + r + 2 * i);
+        for (Index k = first; k <= last; ++k) {
+            const Pair h = both(shiftLog[k - 1]);
+            for (int i = 0; i < 8; ++i) x[i] = x[i] - h;
+        }
+        for (int i = 0; i < 8; ++i) store(column + r + 2 * i, x[i]);
+    }
+#endif
+    for (; r < rows; ++r) {
+        double x = column[r];
+        for (Index k = first; k <= last; ++k) x = x - shiftLog[k - 1];
+        column[r] = x;
+    }
+}
+
+// The smallest element over the uncovered rows (coveredAfter is +inf), taken as `least > x`
+// takes it: a NaN is never the minimum, and +inf comes back when nothing else is there. row gets
+// the first row holding it, or none. Values that tie compare equal, so gathering the minimum in
+// lanes gives the same value as one pass in row order.
+double uncoveredMinimum(const double* column, const double* coveredAfter, Index rows, Index& row) {
+    double least = infinity;
+    Index at = none;
+    Index r = 0;
+#if defined(__GNUC__)
+    if (rows >= 8) {
+        const Pair excluded = both(infinity);
+        Pair m[4], where[4], index[4];
+        for (int i = 0; i < 4; ++i) {
+            m[i] = excluded;
+            where[i] = both(-1.0);
+            index[i] = Pair{2.0 * i, 2.0 * i + 1};
+        }
+        const Pair step = both(8.0);
+        for (; r + 8 <= rows; r += 8) {
+            for (int i = 0; i < 4; ++i) {
+                const Pair x = load(column + r + 2 * i);
+                const Pair v = pick(load(coveredAfter + r + 2 * i) < excluded, excluded, x);
+                const PairMask lower = v < m[i];
+                m[i] = pick(lower, v, m[i]);
+                where[i] = pick(lower, index[i], where[i]);
+                index[i] = index[i] + step;
+            }
+        }
+        for (int i = 0; i < 4; ++i) {
+            for (int lane = 0; lane < 2; ++lane) {
+                const double v = m[i][lane];
+                const Index w = static_cast<Index>(where[i][lane]);
+                if (least > v || (v == least && w >= 0 && (at == none || w < at))) {
+                    least = v;
+                    at = w;
+                }
+            }
+        }
+    }
+#endif
+    for (; r < rows; ++r) {
+        if (coveredAfter[r] == infinity && least > column[r]) {
+            least = column[r];
+            at = r;
+        }
+    }
+    row = least < infinity ? at : none;
+    return least;
+}
+
+// The first uncovered row at or after from whose element is 0, or rows.
+Index firstUncoveredZero(const double* column, const unsigned char* rowCover, Index from, Index rows) {
+    Index r = from;
+    while (r < rows && (column[r] != 0 || rowCover[r])) ++r;
+    return r;
+}
+
+// Replays on column c the shifts of this search it has not seen, syncedTo[c] + 1 .. shiftCount:
+// shift k adds h_k to each row covered before it and then, if the column was uncovered before
+// it, subtracts h_k. Rows not covered before the last of these shifts only see the subtractions,
+// which run down the whole column at once. The covered rows come first in coveredRows (it is in
+// the order of covering), shift k adds to the first coveredBefore[k - 1] of them, and they are
+// replayed side by side in replayValues, from their values as they stood, and written back after
+// the column's subtractions.
+void catchUp(SolverState& state, Index c) {
+    const Index from = state.syncedTo[c], to = state.shiftCount;
+    if (from == to) return;
+    state.syncedTo[c] = to;
+    const Index rows = state.rowCount;
+    double* column = state.workMatrix + rows * c;
+    const double* log = state.shiftLog;
+    const Index uncoveredAfter = state.uncoveredAfter[c];
+    // The first of these shifts in which the column was uncovered (to + 1 if none).
+    const Index firstSubtracted = uncoveredAfter >= to ? to + 1
+                                  : uncoveredAfter > from ? uncoveredAfter + 1
+                                                          : from + 1;
+    const Index* covered = state.coveredRows;
+    const Index added = state.coveredBefore[to - 1];
+    double* values = state.replayValues;
+    for (Index i = 0; i < added; ++i) values[i] = column[covered[i]];
+    for (Index k = from + 1; k <= to; ++k) {
+        const double h = log[k - 1];
+        const Index coveredNow = state.coveredBefore[k - 1];
+        for (Index i = 0; i < coveredNow; ++i) values[i] = values[i] + h;
+        if (k >= firstSubtracted)
+            for (Index i = 0; i < added; ++i) values[i] = values[i] - h;
+    }
+    if (firstSubtracted <= to) subtractShifts(column, rows, log, firstSubtracted, to);
+    for (Index i = 0; i < added; ++i) column[covered[i]] = values[i];
+}
+
+void refreshMinimum(SolverState& state, Index c) {
+    catchUp(state, c);
+    const Index rows = state.rowCount;
+    Index row = none;
+    state.colMinimum[c] = uncoveredMinimum(state.workMatrix + rows * c, state.coveredAfter, rows, row);
+    state.colMinimumRow[c] = row;
+}
+
+// Whether colMinimum[c] still is the minimum over the rows uncovered now: it is known, and the
+// row that held it has not been covered since. (Covering rows only removes candidates, and the
+// elements of uncovered rows change only by shifts, which move the minimum along.)
+bool minimumHolds(const SolverState& state, Index c) {
+    const Index row = state.colMinimumRow[c];
+    return row != unknownRow && (row == none || !state.rowCover[row]);
+}
+
+// An uncovered column can hold a zero at an uncovered row only if its minimum is 0 or unknown.
+bool mayHoldZero(const SolverState& state, Index c) {
+    return !minimumHolds(state, c) || state.colMinimum[c] == 0;
 }
 
 bool holdsInfinite(const double* work, std::size_t elementCount) {
@@ -50,6 +267,54 @@ void runPhases(SolverState& state) {
         case Phase::coverStarColumns: phase = coverStarColumns(state); break;
         case Phase::shiftByMinimum: phase = shiftByMinimum(state); break;
         case Phase::done: break;
+        }
+    }
+}
+
+// Every column takes the shifts of the search that ended before the next search reads anything:
+// the cover history those shifts depend on is about to be forgotten. In the next search every
+// row is uncovered; a column minimum that still holds is completed with the rows that were
+// covered, one that does not is gathered afresh when it is needed. An uncovered column is
+// searched from its first row if it may hold a zero.
+void startSearch(SolverState& state) {
+    const Index rows = state.rowCount, cols = state.colCount;
+    for (Index c = 0; c < cols; ++c) {
+        catchUp(state, c);
+        Index row = state.colMinimumRow[c];
+        if (row == unknownRow) continue;
+        // A column covered throughout the search was never on the path, so its star is the one
+        // it had. Any other column's new star stood in a covered row, or in the path's first
+        // row, which was a candidate and may have held the minimum.
+        const Index star = state.starInCol[c];
+        if (row != none && (state.coveredAfter[row] != infinity || row == star)) {
+            state.colMinimumRow[c] = unknownRow;
+            continue;
+        }
+        const double* column = state.workMatrix + rows * c;
+        double least = state.colMinimum[c];
+        for (Index i = 0; i < state.coveredCount; ++i) {
+            const Index r = state.coveredRows[i];
+            if (r != star && least > column[r]) {
+                least = column[r];
+                row = r;
+            }
+        }
+        state.colMinimum[c] = least;
+        state.colMinimumRow[c] = row;
+    }
+    for (Index i = 0; i < state.coveredCount; ++i) state.coveredAfter[state.coveredRows[i]] = infinity;
+    state.coveredCount = 0;
+    state.shiftCount = 0;
+    const Index words = (cols + 63) / 64;
+    for (Index w = 0; w < words; ++w) state.pendingColumns[w] = 0;
+    for (Index c = 0; c < cols; ++c) {
+        state.syncedTo[c] = 0;
+        state.scanFrom[c] = 0;
+        if (state.colCover[c]) {
+            state.uncoveredAfter[c] = never;
+        } else {
+            state.uncoveredAfter[c] = 0;
+            if (mayHoldZero(state, c)) markPending(state, c);
         }
     }
 }
@@ -79,98 +344,128 @@ void buildAssignment(double* assignment, const unsigned char* starMask, std::int
 // star's column uncovered, and the sweep moves on to the next column: covers are read as the
 // sweep reaches them, so a column uncovered ahead of the sweep is searched in the same sweep, one
 // behind it in the next. Sweeps repeat until one primes nothing.
+//
+// Only pending columns can hold an uncovered zero, so the sweeps visit only those, each from its
+// scanFrom: a column whose scan finds nothing stops being pending, one that was stopped by a prime
+// stays pending below that prime, and an uncovered star column becomes pending from row 0 unless
+// its minimum shows it holds no zero. When a sweep ends with nothing pending, a literal sweep
+// would prime nothing either. The rows a sweep reads are up to date: the pending columns were
+// brought up to date when they became pending, or (star columns) were covered during every shift
+// they have not seen, which leaves their uncovered rows alone.
 Phase primeZeros(SolverState& state, Index& pathRow, Index& pathCol) {
     const Index rows = state.rowCount, cols = state.colCount;
-    bool found = true;
-    while (found) {
-        found = false;
-        for (Index c = 0; c < cols; ++c) {
-            if (state.colCover[c]) continue;
-            const double* column = state.workMatrix + rows * c;
-            for (Index r = 0; r < rows; ++r) {
-                if (state.rowCover[r] || column[r] != 0) continue;
-                state.primeMask[r + rows * c] = 1;
-                const Index s = firstInRow(state.starMask, rows, cols, r);
-                if (s < 0) {
-                    pathRow = r;
-                    pathCol = c;
-                    return Phase::augmentPath;
-                }
-                state.rowCover[r] = 1;
-                state.colCover[s] = 0;
-                found = true;
-                break;
+    Index c = nextPending(state, 0);
+    while (c < cols) {
+        const double* column = state.workMatrix + rows * c;
+        const Index r = firstUncoveredZero(column, state.rowCover, state.scanFrom[c], rows);
+        if (r == rows) {
+            clearPending(state, c);
+        } else {
+            state.primeMask[r + rows * c] = 1;
+            state.primeInRow[r] = c;
+            const Index s = state.starInRow[r];
+            if (s == none) {
+                pathRow = r;
+                pathCol = c;
+                return Phase::augmentPath;
             }
+            state.rowCover[r] = 1;
+            state.coveredAfter[r] = static_cast<double>(state.shiftCount);
+            state.coveredRows[state.coveredCount++] = r;
+            state.colCover[s] = 0;
+            state.uncoveredAfter[s] = state.shiftCount;
+            if (mayHoldZero(state, s)) {
+                state.scanFrom[s] = 0;
+                markPending(state, s);
+            }
+            // Rows above r in column c held no uncovered zero, and r is covered now.
+            state.scanFrom[c] = r + 1;
+            if (r + 1 == rows) clearPending(state, c);
         }
+        c = nextPending(state, c + 1);
+        if (c == cols) c = nextPending(state, 0);  // the next sweep
     }
     return Phase::shiftByMinimum;
 }
 
 // Flips the alternating path that starts at the prime (pathRow, pathCol): prime, star in its
-// column, prime in that star's row, and so on until a column without a star. The path is read from
-// the old stars while the new set is built in nextStarMask, so a star placed on the way is never
-// mistaken for one to follow. Every row reached holds a prime (it was covered right after one was
-// primed), and each step moves to a column not visited before, so the walk ends.
+// column, prime in that star's row, and so on until a column without a star. Every row reached
+// holds a prime (it was covered right after one was primed), and each step moves to a column not
+// visited before, so the walk ends. The path follows the old stars: each column's star is read
+// before the prime in that column takes its place, and no column is reached twice.
 Phase augmentPath(SolverState& state, Index pathRow, Index pathCol) {
-    const Index rows = state.rowCount, cols = state.colCount;
-    const std::size_t elementCount = static_cast<std::size_t>(rows) * static_cast<std::size_t>(cols);
-    for (std::size_t i = 0; i < elementCount; ++i) state.nextStarMask[i] = state.starMask[i];
-    state.nextStarMask[pathRow + rows * pathCol] = 1;
-    Index c = pathCol;
-    Index r = firstInColumn(state.starMask, rows, c);
-    while (r < rows) {
-        state.nextStarMask[r + rows * c] = 0;
-        const Index p = firstInRow(state.primeMask, rows, cols, r);
-        state.nextStarMask[r + rows * p] = 1;
-        c = p;
-        r = firstInColumn(state.starMask, rows, c);
+    const Index rows = state.rowCount;
+    Index r = pathRow, c = pathCol;
+    for (;;) {
+        const Index oldStar = state.starInCol[c];
+        state.starMask[r + rows * c] = 1;
+        state.starInRow[r] = c;
+        state.starInCol[c] = r;
+        if (oldStar == none) break;
+        state.starMask[oldStar + rows * c] = 0;
+        r = oldStar;
+        c = state.primeInRow[oldStar];
     }
-    for (std::size_t i = 0; i < elementCount; ++i) {
-        state.primeMask[i] = 0;
-        state.starMask[i] = state.nextStarMask[i];
+    // The primed rows are the covered ones and pathRow. coveredRows itself is kept for
+    // startSearch, which still needs to know when each row was covered.
+    for (Index i = 0; i <= state.coveredCount; ++i) {
+        const Index row = i < state.coveredCount ? state.coveredRows[i] : pathRow;
+        state.primeMask[row + rows * state.primeInRow[row]] = 0;
+        state.primeInRow[row] = none;
+        state.rowCover[row] = 0;
     }
-    for (Index i = 0; i < rows; ++i) state.rowCover[i] = 0;
     return Phase::coverStarColumns;
 }
 
 // Covers every column holding a star; no other column is covered after an augmentation.
 Phase coverStarColumns(SolverState& state) {
-    const Index rows = state.rowCount, cols = state.colCount;
-    for (Index c = 0; c < cols; ++c)
-        if (firstInColumn(state.starMask, rows, c) < rows) state.colCover[c] = 1;
+    for (Index c = 0; c < state.colCount; ++c)
+        if (state.starInCol[c] != none) state.colCover[c] = 1;
+    startSearch(state);
     return Phase::checkDone;
 }
 
 // Adds the smallest uncovered value h to every covered row and subtracts it from every uncovered
 // column. An element of a covered row and an uncovered column gets h added and then subtracted,
 // two rounded operations, because which elements end up exactly 0 steers the rest of the search.
+//
+// h is the smallest column minimum over the uncovered columns; the minima that are not known, or
+// whose row has been covered since, are gathered afresh. The sweep before a shift primed
+// nothing, so no uncovered element is zero and any order of taking the minimum gives the same h.
+// The shift itself is only logged; each uncovered column's minimum moves down by h, and a column
+// whose minimum reaches 0 is brought up to date and becomes pending from its first uncovered
+// zero. Covered rows may also turn 0 ((x + h) - h); they are searched only after the next
+// augmentation, which starts every column afresh.
 Phase shiftByMinimum(SolverState& state) {
     const Index rows = state.rowCount, cols = state.colCount;
     double h = mxGetInf();
     for (Index c = 0; c < cols; ++c) {
         if (state.colCover[c]) continue;
-        const double* column = state.workMatrix + rows * c;
-        for (Index r = 0; r < rows; ++r)
-            if (!state.rowCover[r] && h > column[r]) h = column[r];
+        if (!minimumHolds(state, c)) refreshMinimum(state, c);
+        if (h > state.colMinimum[c]) h = state.colMinimum[c];
     }
     if (!mxIsFinite(h)) {
         // Every uncovered element is NaN or +inf: no shift can make a zero, and the same state
         // would come back forever. An infinite element means a value overflowed; otherwise the
         // NaNs leave too few usable pairs.
+        for (Index c = 0; c < cols; ++c) catchUp(state, c);
         const std::size_t elementCount =
             static_cast<std::size_t>(rows) * static_cast<std::size_t>(cols);
         if (state.forbiddenOverflowed || holdsInfinite(state.workMatrix, elementCount))
             mexErrMsgIdAndTxt(pairsolveText::overflowId, "%s", pairsolveText::overflow);
         mexErrMsgIdAndTxt(pairsolveText::nanBlocksId, "%s", pairsolveText::nanBlocks);
     }
+    state.shiftLog[state.shiftCount] = h;
+    state.coveredBefore[state.shiftCount] = state.coveredCount;
+    ++state.shiftCount;
     for (Index c = 0; c < cols; ++c) {
-        double* column = state.workMatrix + rows * c;
-        const bool uncoveredColumn = !state.colCover[c];
-        for (Index r = 0; r < rows; ++r) {
-            double x = column[r];
-            if (state.rowCover[r]) x = x + h;
-            if (uncoveredColumn) x = x - h;
-            column[r] = x;
+        if (state.colCover[c]) continue;
+        const double least = state.colMinimum[c] - h;
+        state.colMinimum[c] = least;
+        if (least == 0) {
+            catchUp(state, c);
+            state.scanFrom[c] = firstUncoveredZero(state.workMatrix + rows * c, state.rowCover, 0, rows);
+            markPending(state, c);
         }
     }
     return Phase::primeZeros;

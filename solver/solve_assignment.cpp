@@ -34,14 +34,26 @@ Scan copyAndCheck(double* workMatrix, const double* costMatrix, std::size_t elem
     return scan;
 }
 
-// Rows in ascending order: subtract each row's minimum, found with `m > x` so that a NaN is never
-// taken as the minimum (but a NaN first element is kept, and turns its row into NaN).
-void reduceRows(double* work, Index rows, Index cols) {
+// Subtracts each row's minimum, found with `m > x` so that a NaN is never taken as the minimum
+// (but a NaN first element is kept, and turns its row into NaN). The minima of all rows are
+// gathered side by side, column by column, so the matrix is walked in memory order; each row
+// still sees its elements in ascending column order. firstZero[r] gets the first column where
+// row r became 0, or cols.
+void reduceRows(double* work, Index rows, Index cols, double* rowMinimum, Index* firstZero) {
     for (Index r = 0; r < rows; ++r) {
-        double m = work[r];
-        for (Index c = 1; c < cols; ++c)
-            if (m > work[r + rows * c]) m = work[r + rows * c];
-        for (Index c = 0; c < cols; ++c) work[r + rows * c] = work[r + rows * c] - m;
+        rowMinimum[r] = work[r];
+        firstZero[r] = cols;
+    }
+    for (Index c = 1; c < cols; ++c) {
+        const double* column = work + rows * c;
+        for (Index r = 0; r < rows; ++r)
+            rowMinimum[r] = rowMinimum[r] > column[r] ? column[r] : rowMinimum[r];
+    }
+    for (Index c = 0; c < cols; ++c) {
+        double* column = work + rows * c;
+        for (Index r = 0; r < rows; ++r) column[r] = column[r] - rowMinimum[r];
+        for (Index r = 0; r < rows; ++r)
+            if (column[r] == 0 && firstZero[r] == cols) firstZero[r] = c;
     }
 }
 
@@ -55,14 +67,21 @@ void reduceColumns(double* work, Index rows, Index cols) {
     }
 }
 
-// Rows in ascending order, each starring its first zero in a column not yet taken.
-void seedByRows(SolverState& s) {
+void placeStar(SolverState& s, Index r, Index c) {
+    s.starMask[r + s.rowCount * c] = 1;
+    s.starInRow[r] = c;
+    s.starInCol[c] = r;
+    s.colCover[c] = 1;
+}
+
+// Rows in ascending order, each starring its first zero in a column not yet taken. No row holds a
+// zero before its firstZero column, so the scan starts there.
+void seedByRows(SolverState& s, const Index* firstZero) {
     const Index rows = s.rowCount, cols = s.colCount;
     for (Index r = 0; r < rows; ++r) {
-        for (Index c = 0; c < cols; ++c) {
+        for (Index c = firstZero[r]; c < cols; ++c) {
             if (s.workMatrix[r + rows * c] == 0 && !s.colCover[c]) {
-                s.starMask[r + rows * c] = 1;
-                s.colCover[c] = 1;
+                placeStar(s, r, c);
                 break;
             }
         }
@@ -77,8 +96,7 @@ void seedByColumns(SolverState& s) {
     for (Index c = 0; c < cols; ++c) {
         for (Index r = 0; r < rows; ++r) {
             if (s.workMatrix[r + rows * c] == 0 && !s.rowCover[r]) {
-                s.starMask[r + rows * c] = 1;
-                s.colCover[c] = 1;
+                placeStar(s, r, c);
                 s.rowCover[r] = 1;
                 break;
             }
@@ -87,17 +105,64 @@ void seedByColumns(SolverState& s) {
     for (Index r = 0; r < rows; ++r) s.rowCover[r] = 0;
 }
 
+// The search's bookkeeping (see SolverState) lives in one block: the 8-byte entries first, then
+// the indexes, so every part is aligned. Counted in 64 bits, which always suffice.
+std::uint64_t scratchBytes(std::size_t rows, std::size_t cols) {
+    const std::uint64_t m = rows, n = cols;
+    const std::uint64_t eightByteEntries = n + (m + 1) + m + m + (n + 63) / 64;
+    return eightByteEntries * 8 + (4 * m + 1 + 5 * n) * sizeof(Index);
+}
+
+// Points the bookkeeping into block and sets it for no stars, no primes, no covered row and no
+// shift made.
+void layOutScratch(SolverState& s, void* block, Index rows, Index cols) {
+    char* next = static_cast<char*>(block);
+    const auto take = [&next](std::size_t bytes) {
+        char* part = next;
+        next += bytes;
+        return part;
+    };
+    s.colMinimum = reinterpret_cast<double*>(take(cols * sizeof(double)));
+    s.shiftLog = reinterpret_cast<double*>(take((rows + 1) * sizeof(double)));
+    s.coveredAfter = reinterpret_cast<double*>(take(rows * sizeof(double)));
+    s.replayValues = reinterpret_cast<double*>(take(rows * sizeof(double)));
+    s.pendingColumns = reinterpret_cast<std::uint64_t*>(take((cols + 63) / 64 * sizeof(std::uint64_t)));
+    s.starInRow = reinterpret_cast<Index*>(take(rows * sizeof(Index)));
+    s.primeInRow = reinterpret_cast<Index*>(take(rows * sizeof(Index)));
+    s.coveredRows = reinterpret_cast<Index*>(take(rows * sizeof(Index)));
+    s.coveredBefore = reinterpret_cast<Index*>(take((rows + 1) * sizeof(Index)));
+    s.starInCol = reinterpret_cast<Index*>(take(cols * sizeof(Index)));
+    s.scanFrom = reinterpret_cast<Index*>(take(cols * sizeof(Index)));
+    s.uncoveredAfter = reinterpret_cast<Index*>(take(cols * sizeof(Index)));
+    s.syncedTo = reinterpret_cast<Index*>(take(cols * sizeof(Index)));
+    s.colMinimumRow = reinterpret_cast<Index*>(take(cols * sizeof(Index)));
+    for (Index r = 0; r < rows; ++r) {
+        s.coveredAfter[r] = std::numeric_limits<double>::infinity();
+        s.starInRow[r] = -1;
+        s.primeInRow[r] = -1;
+    }
+    for (Index c = 0; c < cols; ++c) {
+        s.starInCol[c] = -1;
+        s.syncedTo[c] = 0;
+        s.colMinimumRow[c] = -2;  // not known
+    }
+    s.coveredCount = 0;
+    s.shiftCount = 0;
+}
+
 }  // namespace
 
 void solveAssignment(double* assignment, double* cost, const double* costMatrix,
                      std::int32_t rowCount, std::int32_t colCount) {
     if (rowCount < 0 || colCount < 0)
         mexErrMsgIdAndTxt(pairsolveText::inputSizeId, "Matrix dimensions must not be negative.");
-    // The working copy's byte size must fit size_t; on a 64-bit target only the very largest
-    // dimensions can break this, on a 32-bit one far smaller ones can.
+    // The byte sizes of the working copy and of the search's bookkeeping must fit size_t; on a
+    // 64-bit target only the very largest dimensions can break this, on a 32-bit one far smaller
+    // ones can.
     const std::size_t rows = static_cast<std::size_t>(rowCount);
     const std::size_t cols = static_cast<std::size_t>(colCount);
-    if (cols != 0 && rows > std::numeric_limits<std::size_t>::max() / sizeof(double) / cols)
+    if ((cols != 0 && rows > std::numeric_limits<std::size_t>::max() / sizeof(double) / cols) ||
+        scratchBytes(rows, cols) > std::numeric_limits<std::size_t>::max())
         mexErrMsgIdAndTxt(pairsolveText::inputSizeId,
                           "A %d x %d matrix is too large to solve on this platform.",
                           static_cast<int>(rowCount), static_cast<int>(colCount));
@@ -136,6 +201,8 @@ void solveAssignment(double* assignment, double* cost, const double* costMatrix,
     state.starMask = static_cast<unsigned char*>(mxCalloc(elementCount, 1));
     state.primeMask = static_cast<unsigned char*>(mxCalloc(elementCount, 1));
     state.nextStarMask = static_cast<unsigned char*>(mxCalloc(elementCount, 1));
+    void* scratch = mxMalloc(static_cast<std::size_t>(scratchBytes(rows, cols)));
+    layOutScratch(state, scratch, rowCount, colCount);
     state.rowCount = rowCount;
     state.colCount = colCount;
     state.assignment = assignment;
@@ -145,8 +212,10 @@ void solveAssignment(double* assignment, double* cost, const double* costMatrix,
     // so that every line that must be matched holds a zero.
     if (rowCount <= colCount) {
         state.targetStars = rowCount;
-        reduceRows(workMatrix, rowCount, colCount);
-        seedByRows(state);
+        // The search has not started: its column minima and scan starts (colCount >= rowCount
+        // entries each) hold the row minima and first zeros until startSearch sets them.
+        reduceRows(workMatrix, rowCount, colCount, state.colMinimum, state.scanFrom);
+        seedByRows(state, state.scanFrom);
     } else {
         state.targetStars = colCount;
         reduceColumns(workMatrix, rowCount, colCount);
@@ -154,6 +223,7 @@ void solveAssignment(double* assignment, double* cost, const double* costMatrix,
     }
 
     // The starred columns are covered already, so the machine starts at checkDone.
+    startSearch(state);
     runPhases(state);
 
     addUpCost(assignment, cost, costMatrix, rowCount);
@@ -164,6 +234,7 @@ void solveAssignment(double* assignment, double* cost, const double* costMatrix,
     mxFree(state.starMask);
     mxFree(state.primeMask);
     mxFree(state.nextStarMask);
+    mxFree(scratch);
 }
 
 void addUpCost(double* assignment, double* cost, const double* costMatrix, std::int32_t rowCount) {
