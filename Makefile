@@ -22,12 +22,16 @@ demo: deps
 	$(MAKE) all
 	octave-cli --no-gui --norc --quiet --no-history --path $(BUILD) examples/demo.m
 
-# Speed and memory against the reference model and the peers (bench/peers/compare_peers.py), which
-# also writes the plot and the table into bench/peers/results. BENCH_ARGS=--quick: small sizes only.
+# Speed of the C++ solver against the reference model (Google Benchmark, bench/solver_benchmark.cpp;
+# GBENCH_ARGS e.g. --benchmark_filter=uniform/800x800), then speed and memory against the reference
+# model and the peers (bench/peers/compare_peers.py), which also writes the plot and the table into
+# bench/peers/results. BENCH_ARGS=--quick: small sizes only.
+GBENCH_ARGS ?=
 BENCH_ARGS ?=
 
 bench: deps
 	$(MAKE) all
+	./$(BUILD)/bench/pairsolve_bench $(GBENCH_ARGS)
 	/usr/bin/python3 bench/peers/compare_peers.py --build $(BUILD) $(BENCH_ARGS)
 
 windows: configure
