@@ -25,9 +25,9 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
     if (!mxIsDouble(input) || mxIsComplex(input) || mxIsSparse(input))
         mexErrMsgIdAndTxt("pairsolve:inputType",
                           "The cost matrix must be a real, full matrix of class double "
-                          "(got a %s%s%s array).",
-                          mxIsSparse(input) ? "sparse " : "", mxIsComplex(input) ? "complex " : "",
-                          mxGetClassName(input));
+                          "(got class %s%s%s).",
+                          mxGetClassName(input), mxIsSparse(input) ? ", sparse" : "",
+                          mxIsComplex(input) ? ", complex" : "");
     if (mxGetNumberOfDimensions(input) > 2)
         mexErrMsgIdAndTxt("pairsolve:inputSize",
                           "The cost matrix must be two-dimensional (got %d dimensions).",
