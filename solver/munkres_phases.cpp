@@ -235,9 +235,9 @@ void refreshMinimum(SolverState& state, Index c) {
     state.colMinimumRow[c] = row;
 }
 
-// Whether colMinimum[c] still is the minimum over the rows uncovered now: it is known, and the
-// row that held it has not been covered since. (Covering rows only removes candidates, and the
-// elements of uncovered rows change only by shifts, which move the minimum along.)
+// Whether colMinimum[c] still is the minimum over the column's candidate rows: it is known, and
+// the row that held it has not been covered since. (Covering rows only removes candidates, and
+// the elements of uncovered rows change only by shifts, which move the minimum along.)
 bool minimumHolds(const SolverState& state, Index c) {
     const Index row = state.colMinimumRow[c];
     return row != unknownRow && (row == none || !state.rowCover[row]);
