@@ -191,6 +191,57 @@ def close_cost(cost, expected, integer):
     return abs(cost - expected) <= MUNKRES_RELATIVE_TOLERANCE * abs(expected)
 
 
+class OctaveServer:
+    """One octave-cli process running octave_timing.m for the whole run; it takes requests as
+    files in a folder of the work folder and answers on its standard output."""
+
+    def __init__(self, build, work):
+        self.folder = os.path.join(work, "octave_requests")
+        os.makedirs(self.folder, exist_ok=True)
+        self.count = 0
+        self.errors = tempfile.TemporaryFile(mode="w+")
+        self.process = subprocess.Popen(
+            OCTAVE + ["--path", build, os.path.join(HERE, "octave_timing.m")],
+            stdout=subprocess.PIPE, stderr=self.errors, text=True,
+            env=dict(os.environ, PAIRSOLVE_PEERS_REQUESTS=self.folder))
+
+    def send(self, lines):
+        self.count += 1
+        path = os.path.join(self.folder, f"request-{self.count}")
+        with open(path + ".part", "w") as out:
+            out.write("\n".join(lines) + "\n")
+        os.rename(path + ".part", path)  # Octave must never read half a request
+
+    def request(self, entries):
+        """Times the files of the entries; returns {answers path: seconds per call, per sample}."""
+        self.send(entries)
+        seconds = {}
+        while True:
+            line = self.process.stdout.readline()
+            if not line:
+                self.process.wait()
+                self.errors.seek(0)
+                raise RuntimeError(f"Octave exited with {self.process.returncode}:\n"
+                                   + self.errors.read())
+            fields = line.rstrip("\n").split("\t")
+            if fields[0] == "octave_seconds":
+                seconds[fields[1]] = [float(s) for s in fields[2:]]
+            elif fields[0] == "octave_request" and int(fields[1]) == self.count:
+                return seconds
+
+    def close(self):
+        self.send(["done"])
+        if self.process.wait(timeout=60) != 0:
+            self.errors.seek(0)
+            raise RuntimeError(f"Octave exited with {self.process.returncode}:\n"
+                               + self.errors.read())
+
+    def kill(self):
+        if self.process.poll() is None:
+            self.process.kill()
+            self.process.wait()
+
+
 class Run:
     def __init__(self, options):
         self.options = options
@@ -202,7 +253,7 @@ class Run:
         self.module = os.path.join(self.build, "pairsolve.mex")
         self.peers = [p for p in PEERS if p not in options.skip]
         self.failures = []
-        self.octave_files = []  # (case, matrices path, index of its first matrix, rounds, samples)
+        self.octave = None  # the OctaveServer, while the problems are timed
         self.pairsolve_answers = {}  # matrices path -> answers
 
     def fail(self, text):
@@ -274,29 +325,19 @@ class Run:
                         self.fail(f"{case.name}, matrix {k}: munkres cost {cost!r}, "
                                   f"pairsolve {ours['cost']!r}")
 
-            if "octave" in self.peers:
-                self.octave_files.append((case, path, first, rounds, samples))
 
-    def time_octave(self, work):
-        """All Octave timings in one octave-cli process, after the other peers."""
-        manifest = os.path.join(work, "octave_manifest.txt")
-        with open(manifest, "w") as out:
-            for _, path, _, rounds, samples in self.octave_files:
-                out.write(f"{path}\t{path}.octave.answers\t{rounds}\t{samples}\n")
-        command = OCTAVE + ["--path", self.build, os.path.join(HERE, "octave_timing.m")]
-        environment = dict(os.environ, PAIRSOLVE_PEERS_MANIFEST=manifest)
-        run = subprocess.run(command, capture_output=True, text=True, env=environment)
-        if run.returncode != 0:
-            raise RuntimeError(f"Octave exited with {run.returncode}:\n{run.stdout}\n{run.stderr}")
-        seconds = {}
-        for line in run.stdout.splitlines():
-            fields = line.split("\t")
-            if fields and fields[0] == "octave_seconds":
-                seconds[fields[1]] = [float(s) for s in fields[2:]]
-        for case, path, first, _, _ in self.octave_files:
+        if "octave" in self.peers:
+            self.time_octave(case, files)
+
+    def time_octave(self, case, files):
+        """The case's files through the Octave process, and its answers against pairsolve's."""
+        entries = [f"{path}\t{path}.octave.answers\t{case.rounds}\t{case.samples}"
+                   for path, _, _ in files]
+        seconds = self.octave.request(entries)
+        for path, first, _ in files:
             answers_path = path + ".octave.answers"
             if answers_path not in seconds:
-                raise RuntimeError(f"Octave gave no time for {path}:\n{run.stdout}\n{run.stderr}")
+                raise RuntimeError(f"Octave gave no time for {path}")
             case.times["octave"] += seconds[answers_path]
             self.compare_bits(case, first, self.pairsolve_answers[path],
                               read_answers(answers_path), "the Octave module")
@@ -560,14 +601,18 @@ def main():
     work = os.path.join(run.build, "bench", "peers", f"work-{options.mode}")
     os.makedirs(work, exist_ok=True)
     try:
+        if "octave" in run.peers:
+            run.octave = OctaveServer(run.build, work)
         for case in cases:
             run.progress(f"{case.name} ({', '.join(run.peers)})")
             run.time_case(case, work)
-        if "octave" in run.peers:
-            run.progress("Octave, all problems in one process")
-            run.time_octave(work)
+        if run.octave:
+            run.octave.close()
+            run.octave = None
         memory = None if "memory" in options.skip else run.measure_memory(work)
     finally:
+        if run.octave:
+            run.octave.kill()
         shutil.rmtree(work, ignore_errors=True)
     seconds = time.perf_counter() - started
 

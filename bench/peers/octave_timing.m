@@ -1,13 +1,19 @@
-% Times pairsolve inside Octave on the matrix files compare_peers.py wrote, in one Octave process,
-% and writes the module's answers in the file solver's answer format so that the script can compare
-% them with the C++ library bit for bit.
+% Times pairsolve inside Octave on the matrix files compare_peers.py writes, and writes the module's
+% answers in the file solver's answer format so that the script can compare them with the C++
+% library bit for bit.
 %
-% Environment: PAIRSOLVE_PEERS_MANIFEST, a text file with one line per matrix file, its fields
-% separated by tabs:  <matrices> <answers> <rounds> <samples>
+% One Octave process serves the whole run, and the script hands it each problem right after the
+% other peers have solved it, so that all peers are timed close together under the same load of
+% the machine. Requests are files in the folder PAIRSOLVE_PEERS_REQUESTS: request-1, request-2, ...
+% (each renamed into place once complete). A request holds one line per matrix file, its fields
+% separated by tabs:  <matrices> <answers> <rounds> <samples>;  or the single word "done", which
+% ends the process.
+%
 % Each sample is one tic/toc around `rounds` passes over all matrices of the file, one call per
 % matrix and pass; the loop is the one a caller's script would run, so the time per call includes
-% the interpreter's share. Standard output gets one line per file, its fields separated by tabs:
+% the interpreter's share. Standard output gets, per matrix file, the line
 %   octave_seconds <answers> <seconds per call of sample 1> ... <seconds per call of sample n>
+% and after the last file of a request "octave_request <k>", fields separated by tabs.
 1;
 
 function matrices = readMatrices(path)
@@ -37,17 +43,7 @@ function writeAnswers(path, assignments, costs)
   fclose (fid);
 end
 
-manifest = getenv ("PAIRSOLVE_PEERS_MANIFEST");
-if (isempty (manifest))
-  error ("PAIRSOLVE_PEERS_MANIFEST must name the manifest");
-end
-entries = strsplit (strtrim (fileread (manifest)), "\n");
-
-% One call before any timing, so that loading the module is not charged to the first file.
-pairsolve (1);
-
-for e = 1:numel (entries)
-  fields = strsplit (strtrim (entries{e}), "\t");
+function timeFile(fields)
   matrices = readMatrices (fields{1});
   rounds = str2double (fields{3});
   samples = str2double (fields{4});
@@ -72,5 +68,29 @@ for e = 1:numel (entries)
   end
   writeAnswers (fields{2}, assignments, costs);
   printf ("octave_seconds\t%s%s\n", fields{2}, sprintf ("\t%.9e", seconds));
+end
+
+requests = getenv ("PAIRSOLVE_PEERS_REQUESTS");
+if (isempty (requests))
+  error ("PAIRSOLVE_PEERS_REQUESTS must name the folder of requests");
+end
+
+% One call before any timing, so that loading the module is not charged to the first problem.
+pairsolve (1);
+
+for k = 1:Inf
+  request = fullfile (requests, sprintf ("request-%d", k));
+  % Waiting costs one stat call every 20 ms while the other peers are timed.
+  while (isempty (stat (request)))
+    pause (0.02);
+  end
+  entries = strsplit (strtrim (fileread (request)), "\n");
+  if (strcmp (entries{1}, "done"))
+    break;
+  end
+  for e = 1:numel (entries)
+    timeFile (strsplit (strtrim (entries{e}), "\t"));
+  end
+  printf ("octave_request\t%d\n", k);
   fflush (stdout);
 end
