@@ -59,9 +59,10 @@ MUNKRES_RELATIVE_TOLERANCE = 1e-9
 class Case:
     """One problem size: `matrices` distinct matrices of one kind.
 
-    A plain case times each matrix once, in a file of its own (samples = matrices). A loop case
-    puts all matrices in one file and times `samples` passes of `rounds` rounds over them; the
-    sample is the time per call. munkres may run fewer rounds and samples of a loop case."""
+    A plain case gives each matrix a file of its own and times `rounds` calls on it in a row: one
+    sample per matrix. A loop case puts all matrices in one file and times `samples` loops of
+    `rounds` passes over them. A sample is always the mean time per call. munkres may run fewer
+    rounds, and in a loop case fewer samples."""
     group: str
     kind: str
     rows: int
@@ -83,6 +84,15 @@ class Case:
     def integer(self):
         return self.kind != "uniform"
 
+    def rounds_for(self, peer):
+        return self.munkres_rounds if peer == "munkres" and self.munkres_rounds else self.rounds
+
+    def samples_for(self, peer):
+        return self.munkres_samples if peer == "munkres" and self.munkres_samples else self.samples
+
+    def calls_per_sample(self, peer):
+        return self.rounds_for(peer) * (self.matrices if self.loop else 1)
+
 
 KIND_TITLES = {"uniform": "uniform doubles", "int100": "integers 0..100",
                "int1e6": "integers 0..10^6"}
@@ -92,23 +102,28 @@ def make_cases(mode):
     """The problems of a full run, the small ones of a quick run, or tiny ones that only show that
     every peer runs and answers correctly (smoke)."""
     if mode == "smoke":
-        return ([Case("square", "uniform", n, n, 2, munkres=True) for n in (10, 20, 40)]
+        return ([Case("square", "uniform", n, n, 2, rounds=2, munkres=True, munkres_rounds=1)
+                 for n in (10, 20, 40)]
                 + [Case("integer", kind, 20, 20, 2) for kind in ("int100", "int1e6")]
                 + [Case("rectangular", "uniform", 8, 20, 2), Case("rectangular", "uniform", 20, 8, 2)]
                 + [Case("tracking", "uniform", 5, 5, 4, loop=True, rounds=5, samples=2, munkres=True,
                         munkres_rounds=2, munkres_samples=1)])
+    # Below n = 800 a matrix is solved several times in a row and the time per call is the mean:
+    # the first call in a process runs cold (caches, page faults, clock speed), which would weigh
+    # on the times of the small sizes by up to a half.
+    rounds = {100: 50, 200: 20, 400: 10}
     quick = mode == "quick"
     cases = []
     square = (100, 200, 400) if quick else (100, 200, 400, 800, 1600)
     for n in square:
-        cases.append(Case("square", "uniform", n, n, 5 if n <= 200 else 3,
-                          munkres=n <= (100 if quick else 200)))
+        cases.append(Case("square", "uniform", n, n, 5 if n <= 200 else 3, rounds=rounds.get(n, 1),
+                          munkres=n <= (100 if quick else 200), munkres_rounds=1))
     for kind in ("int100", "int1e6"):
         for n in ((400,) if quick else (400, 1600)):
-            cases.append(Case("integer", kind, n, n, 3))
+            cases.append(Case("integer", kind, n, n, 3, rounds=rounds.get(n, 1)))
     small, large = (100, 400) if quick else (400, 1600)
-    cases.append(Case("rectangular", "uniform", small, large, 3))
-    cases.append(Case("rectangular", "uniform", large, small, 3))
+    cases.append(Case("rectangular", "uniform", small, large, 3, rounds=1 if large > 400 else 10))
+    cases.append(Case("rectangular", "uniform", large, small, 3, rounds=5 if large > 400 else 20))
     # Tracking: (n, matrices, rounds, munkres rounds); about 10000, 3000 and 300 calls per sample.
     for n, count, rounds, munkres_rounds in ((10, 20, 500, 50), (30, 20, 150, 5), (100, 10, 30, 1)):
         if quick:
@@ -315,9 +330,9 @@ class Run:
             if "munkres" in self.peers and case.munkres:
                 from munkres import Munkres
                 inputs = [m.tolist() for m in group]
-                seconds, results = time_python(
-                    lambda m: Munkres().compute(m), inputs,
-                    case.munkres_rounds or rounds, case.munkres_samples or samples)
+                seconds, results = time_python(lambda m: Munkres().compute(m), inputs,
+                                               case.rounds_for("munkres"),
+                                               case.samples_for("munkres"))
                 case.times["munkres"] += seconds
                 for k, (matrix, pairs, ours) in enumerate(zip(group, results, answers), first):
                     cost = math.fsum(matrix[r, c] for r, c in pairs)
@@ -455,11 +470,10 @@ def case_title(case):
 
 
 def sample_note(case, peer):
+    calls = case.calls_per_sample(peer)
     if case.loop:
-        rounds = case.munkres_rounds if peer == "munkres" and case.munkres_rounds else case.rounds
-        samples = case.munkres_samples if peer == "munkres" and case.munkres_samples else case.samples
-        return f"{samples} x {rounds * case.matrices} calls"
-    return f"{case.matrices} matrices"
+        return f"{case.samples_for(peer)} loops of {calls} calls"
+    return f"{case.matrices} matrices" + (f", {calls} calls each" if calls > 1 else "")
 
 
 def write_csv(path, cases):
@@ -470,10 +484,8 @@ def write_csv(path, cases):
             for peer, times in case.times.items():
                 if not times:
                     continue
-                calls = case.matrices * (case.munkres_rounds if peer == "munkres" and
-                                         case.munkres_rounds else case.rounds) if case.loop else 1
                 out.write(f"{case.group},{case.kind},{case.rows},{case.cols},{peer},{len(times)},"
-                          f"{calls},{median(times):.9e},{min(times):.9e},{max(times):.9e}\n")
+                          f"{case.calls_per_sample(peer)},{median(times):.9e},{min(times):.9e},{max(times):.9e}\n")
 
 
 def machine_notes(options, seconds):
@@ -500,12 +512,14 @@ def machine_notes(options, seconds):
 
 def markdown(cases, memory, notes, peers):
     lines = [notes, "",
-             "Medians over the samples in the last column: one solve of each of several matrices, "
-             "or for tracking sizes several loops of many calls (time per call, the loop's "
-             "overhead included). `ref / ps`: reference model time over pairsolve (C++) time; "
+             "Times per call, medians over the samples in the last column: one sample per "
+             "matrix (below n = 800 the mean of several calls in a row on it, as the first call in "
+             "a process runs cold), or for tracking sizes one per loop of many calls, the "
+             "caller's loop included. `ref / ps`: reference model over pairsolve (C++); "
              "`ps / SciPy`: pairsolve (C++) over SciPy; `Octave / C++`: the module called from "
-             "Octave over the C++ library. munkres is pure Python: it runs only the smallest sizes, "
-             "and fewer calls per tracking loop (times.csv has every count).", ""]
+             "Octave over the C++ library. munkres is pure Python: it runs only the smallest "
+             "sizes, one call per matrix, and fewer calls per tracking loop (times.csv has every "
+             "count).", ""]
     shown = [p for p in PEERS if p in peers]
     header = ["problem"] + [PEER_TITLES[p] for p in shown] + ["ref / ps", "ps / SciPy",
                                                               "Octave / C++", "samples"]
