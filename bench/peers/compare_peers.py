@@ -488,7 +488,17 @@ def write_csv(path, cases):
                           f"{case.calls_per_sample(peer)},{median(times):.9e},{min(times):.9e},{max(times):.9e}\n")
 
 
-def machine_notes(options, seconds):
+def source_state():
+    """The commit the run started from, and whether the solver's sources differed from it (the
+    tools are only as new as the last build, which the run cannot see)."""
+    commit = subprocess.run(["git", "-C", ROOT, "rev-parse", "--short", "HEAD"],
+                            capture_output=True, text=True).stdout.strip() or "unknown"
+    dirty = subprocess.run(["git", "-C", ROOT, "status", "--porcelain", "--", "solver", "host"],
+                           capture_output=True, text=True).stdout.strip()
+    return commit + (" (with uncommitted changes in solver/ or host/)" if dirty else "")
+
+
+def machine_notes(options, commit, seconds):
     cpu = platform.processor() or platform.machine()
     try:
         with open("/proc/cpuinfo") as info:
@@ -498,12 +508,6 @@ def machine_notes(options, seconds):
                     break
     except OSError:
         pass
-    commit = subprocess.run(["git", "-C", ROOT, "rev-parse", "--short", "HEAD"],
-                            capture_output=True, text=True).stdout.strip() or "unknown"
-    dirty = subprocess.run(["git", "-C", ROOT, "status", "--porcelain", "--", "solver", "host"],
-                           capture_output=True, text=True).stdout.strip()
-    if dirty:
-        commit += " (with uncommitted changes in solver/ or host/)"
     import scipy
     return (f"Measured {datetime.date.today().isoformat()} on {cpu}, {os.cpu_count()} cores "
             f"shared with other jobs, commit {commit}; SciPy {scipy.__version__}, "
@@ -610,6 +614,7 @@ def main():
 
     run = Run(options)
     run.check_prerequisites()
+    commit = source_state()
     started = time.perf_counter()
     cases = make_cases(options.mode)
     work = os.path.join(run.build, "bench", "peers", f"work-{options.mode}")
@@ -631,7 +636,7 @@ def main():
     seconds = time.perf_counter() - started
 
     os.makedirs(options.out, exist_ok=True)
-    notes = machine_notes(options, seconds)
+    notes = machine_notes(options, commit, seconds)
     table = markdown(cases, memory, notes, run.peers)
     with open(os.path.join(options.out, "table.md"), "w") as out:
         out.write(table)
