@@ -35,6 +35,7 @@ import statistics
 import subprocess
 import sys
 import tempfile
+import textwrap
 import time
 import zlib
 from dataclasses import dataclass, field
@@ -555,7 +556,7 @@ def plot(path, cases, notes):
     import matplotlib.pyplot as plt
     import matplotlib.ticker
 
-    figure, axes = plt.subplots(figsize=(7.5, 5.0), dpi=110)
+    figure, axes = plt.subplots(figsize=(10.0, 5.0), dpi=110)
     styles = {"pairsolve": ("pairsolve (C++)", "o-", "C0"),
               "reference": ("reference model", "s-", "C3"),
               "scipy": ("SciPy linear_sum_assignment", "^-", "C2"),
@@ -581,9 +582,9 @@ def plot(path, cases, notes):
     axes.set_ylabel("seconds per solve (median)")
     axes.set_title("Time to solve one n x n assignment problem")
     axes.grid(True, which="both", alpha=0.3)
-    axes.legend(fontsize=8)
-    figure.text(0.01, 0.005, notes[:150], fontsize=6, color="0.4")
-    figure.tight_layout(rect=(0, 0.02, 1, 1))
+    axes.legend(fontsize=8, loc="upper left", bbox_to_anchor=(1.02, 1.0))
+    figure.text(0.01, 0.005, "\n".join(textwrap.wrap(notes, 200)), fontsize=6, color="0.4")
+    figure.tight_layout(rect=(0, 0.04, 1, 1))
     figure.savefig(path)
     plt.close(figure)
 
