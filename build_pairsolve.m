@@ -19,7 +19,8 @@ if ~exist(outputFolder, 'dir')
 end
 sources = {fullfile(root, 'host', 'mex_gateway.cpp'), ...
            fullfile(root, 'solver', 'solve_assignment.cpp'), ...
-           fullfile(root, 'solver', 'munkres_phases.cpp')};
+           fullfile(root, 'solver', 'munkres_phases.cpp'), ...
+           fullfile(root, 'solver', 'exact_search.cpp')};
 includes = {['-I' fullfile(root, 'host')], ['-I' fullfile(root, 'solver')]};
 
 % Which elements of the working matrix become exactly zero decides the search, so every operation

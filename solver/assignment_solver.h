@@ -80,6 +80,35 @@ struct SolverState {
     // star's row gets covered.
     double* colMinimum;             // colCount
     std::ptrdiff_t* colMinimumRow;  // colCount
+
+    // The exact search (namespace exactSearch) runs instead of the shifts above when every
+    // element is an integer small enough for all sums to be exact (exactSearchApplies). It never
+    // writes workMatrix after the reduction: element (r, c) stands for
+    //     workMatrix[r + rowCount * c] + a_r - b_c,
+    // a_r being what shifts have added to row r while it was covered and b_c what they have
+    // subtracted from column c while it was uncovered, since the reduction. It shares the star,
+    // prime, cover, pending and scanFrom fields above, and keeps in colMinimum the smallest
+    // workMatrix + a_r over the column's candidate rows, exact while colMinimumRow is a candidate
+    // (or -1: none), and a lower bound only when colMinimumRow is -2. Its own fields:
+    double shiftTotal;              // the shifts of this search added up
+    double* rowOffset;              // rowCount: a_r of an uncovered row; +inf while covered
+    double* coveredOffset;          // rowCount: a covered row's a_r is this plus shiftTotal
+    double* colOffset;              // colCount: b_c of a covered column; an uncovered column's
+                                    // b_c is this plus shiftTotal
+    // A lower bound on workMatrix + a_r over every row of the column but its star's, that holds
+    // across searches: a_r never decreases. It is dropped (colFloorRow -2) when the column's star
+    // changes. colFloorRow is a row that held it, with a_r then in colFloorOffset; while that
+    // row's offset is unchanged, the bound is that row's value, so exact.
+    double* colFloor;               // colCount
+    std::ptrdiff_t* colFloorRow;    // colCount
+    double* colFloorOffset;         // colCount
+    std::ptrdiff_t* tiedColumns;    // colCount: scratch of shiftByMinimum
+    // Between two shifts no element changes, however many searches pass. A column searched a
+    // second time in that stretch gets its zeros written as byte flags into nextStarMask (which
+    // the exact search has no other use for), and is searched there, eight rows a step.
+    std::ptrdiff_t shiftsMade;      // shifts in the whole call
+    std::ptrdiff_t* zeroFlagsAt;    // colCount: shiftsMade when the column's flags were written
+    std::ptrdiff_t* searchedAt;     // colCount: shiftsMade when last searched from its top
 };
 
 // The phase machine. Each phase returns the next one; runPhases makes the transitions in a loop,
@@ -97,6 +126,33 @@ Phase primeZeros(SolverState& state, std::ptrdiff_t& pathRow, std::ptrdiff_t& pa
 Phase augmentPath(SolverState& state, std::ptrdiff_t pathRow, std::ptrdiff_t pathCol);
 Phase coverStarColumns(SolverState& state);
 Phase shiftByMinimum(SolverState& state);
+
+// The exact search: the same phases over the same state, for working matrices of small
+// integers, where every value, minimum and shift is exact and can be held as offsets per row and
+// per column instead of being written into the matrix (exact_search.cpp says how). It makes the
+// very same decisions as the phases above, so callers cannot tell which one ran.
+namespace exactSearch {
+void runPhases(SolverState& state);
+void startSearch(SolverState& state);
+using ::checkDone;  // counting the covered columns needs nothing of its own
+Phase primeZeros(SolverState& state, std::ptrdiff_t& pathRow, std::ptrdiff_t& pathCol);
+Phase augmentPath(SolverState& state, std::ptrdiff_t pathRow, std::ptrdiff_t pathCol);
+Phase coverStarColumns(SolverState& state);
+Phase shiftByMinimum(SolverState& state);
+}  // namespace exactSearch
+
+// Whether the driver runs the exact search on this working matrix (forbidden pairs already
+// replaced, not yet reduced): every element is a finite, non-negative integer and the largest, W,
+// satisfies W * 2(rowCount + colCount + 1) < 2^53.
+bool exactSearchApplies(const double* workMatrix, std::size_t elementCount, std::int32_t rowCount,
+                        std::int32_t colCount);
+
+// For tests and benchmarks only, not for callers: solveAssignment with the element-by-element
+// search whatever the matrix, so that the two searches can be compared on the same input.
+namespace solverTesting {
+void solveWithoutExactSearch(double* assignment, double* cost, const double* costMatrix,
+                             std::int32_t rowCount, std::int32_t colCount);
+}
 
 void buildAssignment(double* assignment, const unsigned char* starMask, std::int32_t rowCount,
                      std::int32_t colCount);

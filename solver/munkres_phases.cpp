@@ -42,77 +42,14 @@
 #include <limits>
 
 #include "host_services.h"
+#include "search_bookkeeping.h"
 
 namespace {
 
-using Index = std::ptrdiff_t;
+using namespace searchBookkeeping;
 
-constexpr Index none = -1;
-constexpr Index unknownRow = -2;  // colMinimumRow: the minimum must be gathered afresh
 constexpr Index never = std::numeric_limits<Index>::max();
 constexpr double infinity = std::numeric_limits<double>::infinity();
-
-// --- Pending columns: one bit per column.
-
-void markPending(SolverState& state, Index c) {
-    state.pendingColumns[c / 64] |= std::uint64_t{1} << (c % 64);
-}
-
-void clearPending(SolverState& state, Index c) {
-    state.pendingColumns[c / 64] &= ~(std::uint64_t{1} << (c % 64));
-}
-
-int lowestSetBit(std::uint64_t word) {
-#if defined(__GNUC__)
-    return __builtin_ctzll(word);
-#else
-    int bit = 0;
-    while (!(word & 1)) {
-        word >>= 1;
-        ++bit;
-    }
-    return bit;
-#endif
-}
-
-// The smallest pending column at or after from, or colCount. The bits are read as they are now,
-// so a column marked ahead of a running sweep is found by it.
-Index nextPending(const SolverState& state, Index from) {
-    const Index cols = state.colCount;
-    if (from >= cols) return cols;
-    const Index words = (cols + 63) / 64;
-    Index w = from / 64;
-    std::uint64_t bits = state.pendingColumns[w] & (~std::uint64_t{0} << (from % 64));
-    while (bits == 0) {
-        if (++w == words) return cols;
-        bits = state.pendingColumns[w];
-    }
-    return w * 64 + lowestSetBit(bits);
-}
-
-// --- Column kernels. A column is contiguous in memory. With GCC-style vector types they work on
-// two rows at a time, several pairs per step so that independent chains of operations overlap;
-// on each lane the vector code makes exactly the scalar code's operations. (The compiler does
-// not vectorise these loops by itself: under IEEE rules it may neither reorder a minimum nor
-// interleave the chains.)
-
-#if defined(__GNUC__)
-typedef double Pair __attribute__((vector_size(16)));
-typedef std::int64_t PairMask __attribute__((vector_size(16)));
-
-inline Pair load(const double* p) {
-    Pair v;
-    std::memcpy(&v, p, sizeof v);
-    return v;
-}
-inline void store(double* p, Pair v) { std::memcpy(p, &v, sizeof v); }
-inline Pair both(double x) { return Pair{x, x}; }
-
-// a where mask is all ones, b where it is zero: a bitwise choice, no arithmetic on either.
-inline Pair pick(PairMask mask, Pair a, Pair b) {
-    return (Pair)((mask & (PairMask)a) | (~mask & (PairMask)b));
-}
-#endif
 
 // Subtracts h_first, ..., h_last (shiftLog[k - 1] is h_k) from every element of a column, one
 // after the other. Eight pairs at a time, so that eight chains of subtractions run side by side.
@@ -305,8 +242,7 @@ void startSearch(SolverState& state) {
     for (Index i = 0; i < state.coveredCount; ++i) state.coveredAfter[state.coveredRows[i]] = infinity;
     state.coveredCount = 0;
     state.shiftCount = 0;
-    const Index words = (cols + 63) / 64;
-    for (Index w = 0; w < words; ++w) state.pendingColumns[w] = 0;
+    clearAllPending(state);
     for (Index c = 0; c < cols; ++c) {
         state.syncedTo[c] = 0;
         state.scanFrom[c] = 0;
@@ -388,24 +324,11 @@ Phase primeZeros(SolverState& state, Index& pathRow, Index& pathCol) {
     return Phase::shiftByMinimum;
 }
 
-// Flips the alternating path that starts at the prime (pathRow, pathCol): prime, star in its
-// column, prime in that star's row, and so on until a column without a star. Every row reached
-// holds a prime (it was covered right after one was primed), and each step moves to a column not
-// visited before, so the walk ends. The path follows the old stars: each column's star is read
-// before the prime in that column takes its place, and no column is reached twice.
+// Flips the alternating path that starts at the prime (pathRow, pathCol) (flipPath), then clears
+// every prime and uncovers every row.
 Phase augmentPath(SolverState& state, Index pathRow, Index pathCol) {
     const Index rows = state.rowCount;
-    Index r = pathRow, c = pathCol;
-    for (;;) {
-        const Index oldStar = state.starInCol[c];
-        state.starMask[r + rows * c] = 1;
-        state.starInRow[r] = c;
-        state.starInCol[c] = r;
-        if (oldStar == none) break;
-        state.starMask[oldStar + rows * c] = 0;
-        r = oldStar;
-        c = state.primeInRow[oldStar];
-    }
+    flipPath(state, pathRow, pathCol);
     // The primed rows are the covered ones and pathRow. coveredRows itself is kept for
     // startSearch, which still needs to know when each row was covered.
     for (Index i = 0; i <= state.coveredCount; ++i) {

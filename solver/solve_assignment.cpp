@@ -11,25 +11,45 @@ namespace {
 
 using Index = std::ptrdiff_t;
 
-// The largest finite element and whether any element is not finite (NaN included).
+// Whether v may stand in a working matrix that the exact search takes: an integer in [0, limit].
+// For 0 <= v <= limit < 2^52, v + 2^52 lies where doubles are exactly the integers, so
+// (v + 2^52) - 2^52 == v holds exactly when v is one. NaN fails the first test, +inf the second.
+inline bool smallInteger(double v, double limit) {
+    return v >= 0 && v <= limit && (v + 0x1p52) - 0x1p52 == v;
+}
+
+// The largest integer w with w * 2(lineCount + 1) < 2^53, counted in 64 bits (exact_search.cpp
+// says why that bound keeps the exact search exact).
+double exactLimit(std::uint64_t lineCount) {
+    return static_cast<double>(((std::uint64_t{1} << 53) - 1) / (2 * (lineCount + 1)));
+}
+
+// The largest finite element, whether any element is not finite (NaN included), and, for the
+// choice of the search, whether any is NaN and whether every finite one is a small integer.
 struct Scan {
     double maxFinite;
     bool anyInfinite;
+    bool anyNaN;
+    bool finiteSmallIntegers;
 };
 
 // Copies costMatrix into workMatrix, refusing the first finite negative element in index order,
 // and scans the copy in the same pass. -0.0 is a zero, not a negative; -inf and NaN pass.
-Scan copyAndCheck(double* workMatrix, const double* costMatrix, std::size_t elementCount) {
-    Scan scan{-1.0, false};
+Scan copyAndCheck(double* workMatrix, const double* costMatrix, std::size_t elementCount,
+                  double exactLimit) {
+    Scan scan{-1.0, false, false, true};
     for (std::size_t i = 0; i < elementCount; ++i) {
         const double v = costMatrix[i];
         const bool finite = mxIsFinite(v);
         if (finite && v < 0) mexErrMsgTxt(pairsolveText::negativeElement);
         workMatrix[i] = v;
-        if (!finite)
+        if (!finite) {
             scan.anyInfinite = true;
-        else if (scan.maxFinite < v)
-            scan.maxFinite = v;
+            if (v != v) scan.anyNaN = true;
+        } else {
+            if (scan.maxFinite < v) scan.maxFinite = v;
+            scan.finiteSmallIntegers = scan.finiteSmallIntegers & smallInteger(v, exactLimit);
+        }
     }
     return scan;
 }
@@ -109,8 +129,9 @@ void seedByColumns(SolverState& s) {
 // the indexes, so every part is aligned. Counted in 64 bits, which always suffice.
 std::uint64_t scratchBytes(std::size_t rows, std::size_t cols) {
     const std::uint64_t m = rows, n = cols;
-    const std::uint64_t eightByteEntries = n + (m + 1) + m + m + (n + 63) / 64;
-    return eightByteEntries * 8 + (4 * m + 1 + 5 * n) * sizeof(Index);
+    const std::uint64_t eightByteEntries =
+        n + (m + 1) + m + m + (n + 63) / 64 + 2 * m + 3 * n;  // the last for the exact search
+    return eightByteEntries * 8 + (4 * m + 1 + 9 * n) * sizeof(Index);
 }
 
 // Points the bookkeeping into block and sets it for no stars, no primes, no covered row and no
@@ -136,24 +157,67 @@ void layOutScratch(SolverState& s, void* block, Index rows, Index cols) {
     s.uncoveredAfter = reinterpret_cast<Index*>(take(cols * sizeof(Index)));
     s.syncedTo = reinterpret_cast<Index*>(take(cols * sizeof(Index)));
     s.colMinimumRow = reinterpret_cast<Index*>(take(cols * sizeof(Index)));
+    s.rowOffset = reinterpret_cast<double*>(take(rows * sizeof(double)));
+    s.coveredOffset = reinterpret_cast<double*>(take(rows * sizeof(double)));
+    s.colOffset = reinterpret_cast<double*>(take(cols * sizeof(double)));
+    s.colFloor = reinterpret_cast<double*>(take(cols * sizeof(double)));
+    s.colFloorOffset = reinterpret_cast<double*>(take(cols * sizeof(double)));
+    s.colFloorRow = reinterpret_cast<Index*>(take(cols * sizeof(Index)));
+    s.tiedColumns = reinterpret_cast<Index*>(take(cols * sizeof(Index)));
+    s.zeroFlagsAt = reinterpret_cast<Index*>(take(cols * sizeof(Index)));
+    s.searchedAt = reinterpret_cast<Index*>(take(cols * sizeof(Index)));
     for (Index r = 0; r < rows; ++r) {
         s.coveredAfter[r] = std::numeric_limits<double>::infinity();
         s.starInRow[r] = -1;
         s.primeInRow[r] = -1;
+        s.rowOffset[r] = 0;
     }
     for (Index c = 0; c < cols; ++c) {
         s.starInCol[c] = -1;
         s.syncedTo[c] = 0;
         s.colMinimumRow[c] = -2;  // not known
+        s.colOffset[c] = 0;
+        s.colFloorRow[c] = -2;
+        s.zeroFlagsAt[c] = -1;
+        s.searchedAt[c] = -1;
     }
+    s.shiftsMade = 0;
     s.coveredCount = 0;
     s.shiftCount = 0;
+    s.shiftTotal = 0;
 }
+
+void solve(double* assignment, double* cost, const double* costMatrix, std::int32_t rowCount,
+           std::int32_t colCount, bool exactAllowed);
 
 }  // namespace
 
+// The driver makes the same test on the fly: on the finite elements as it copies them, and on
+// forbiddenValue for the infinite ones.
+bool exactSearchApplies(const double* workMatrix, std::size_t elementCount, std::int32_t rowCount,
+                        std::int32_t colCount) {
+    const double limit = exactLimit(static_cast<std::uint64_t>(rowCount) +
+                                    static_cast<std::uint64_t>(colCount));
+    for (std::size_t i = 0; i < elementCount; ++i)
+        if (!smallInteger(workMatrix[i], limit)) return false;
+    return true;
+}
+
 void solveAssignment(double* assignment, double* cost, const double* costMatrix,
                      std::int32_t rowCount, std::int32_t colCount) {
+    solve(assignment, cost, costMatrix, rowCount, colCount, true);
+}
+
+void solverTesting::solveWithoutExactSearch(double* assignment, double* cost,
+                                            const double* costMatrix, std::int32_t rowCount,
+                                            std::int32_t colCount) {
+    solve(assignment, cost, costMatrix, rowCount, colCount, false);
+}
+
+namespace {
+
+void solve(double* assignment, double* cost, const double* costMatrix, std::int32_t rowCount,
+           std::int32_t colCount, bool exactAllowed) {
     if (rowCount < 0 || colCount < 0)
         mexErrMsgIdAndTxt(pairsolveText::inputSizeId, "Matrix dimensions must not be negative.");
     // The byte sizes of the working copy and of the search's bookkeeping must fit size_t; on a
@@ -172,8 +236,12 @@ void solveAssignment(double* assignment, double* cost, const double* costMatrix,
     for (std::size_t r = 0; r < rows; ++r) assignment[r] = 0;
 
     double* workMatrix = static_cast<double*>(mxMalloc(elementCount * sizeof(double)));
-    const Scan scan = copyAndCheck(workMatrix, costMatrix, elementCount);
+    const double limit = exactLimit(rows + cols);
+    const Scan scan = copyAndCheck(workMatrix, costMatrix, elementCount, limit);
 
+    // The exact search is chosen on the matrix the search will see (exactSearchApplies): forbidden
+    // pairs replaced, not yet reduced (the reduction only lowers elements).
+    bool exact = exactAllowed && !scan.anyNaN && scan.finiteSmallIntegers;
     bool forbiddenOverflowed = false;
     if (scan.anyInfinite) {
         if (scan.maxFinite == -1.0) {
@@ -192,6 +260,7 @@ void solveAssignment(double* assignment, double* cost, const double* costMatrix,
                 if (!mxIsFinite(forbiddenValue)) forbiddenOverflowed = true;
             }
         }
+        exact = exact && smallInteger(forbiddenValue, limit);
     }
 
     SolverState state;
@@ -223,8 +292,13 @@ void solveAssignment(double* assignment, double* cost, const double* costMatrix,
     }
 
     // The starred columns are covered already, so the machine starts at checkDone.
-    startSearch(state);
-    runPhases(state);
+    if (exact) {
+        exactSearch::startSearch(state);
+        exactSearch::runPhases(state);
+    } else {
+        startSearch(state);
+        runPhases(state);
+    }
 
     addUpCost(assignment, cost, costMatrix, rowCount);
 
@@ -236,6 +310,8 @@ void solveAssignment(double* assignment, double* cost, const double* costMatrix,
     mxFree(state.nextStarMask);
     mxFree(scratch);
 }
+
+}  // namespace
 
 void addUpCost(double* assignment, double* cost, const double* costMatrix, std::int32_t rowCount) {
     const Index rows = rowCount;

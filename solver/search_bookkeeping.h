@@ -1,0 +1,109 @@
+// Bookkeeping shared by the two searches (munkres_phases.cpp and exact_search.cpp): the pending-
+// column bit set, the flip of an augmenting path over the star indexes, and the two-lane vector
+// type of the column kernels. Internal to the solver; not installed.
+#ifndef PAIRSOLVE_SEARCH_BOOKKEEPING_H
+#define PAIRSOLVE_SEARCH_BOOKKEEPING_H
+
+#include <cstdint>
+#include <cstring>
+
+#include "assignment_solver.h"
+
+namespace searchBookkeeping {
+
+using Index = std::ptrdiff_t;
+
+constexpr Index none = -1;
+constexpr Index unknownRow = -2;  // a column minimum that must be gathered afresh
+
+// --- Pending columns: one bit per column.
+
+inline void markPending(SolverState& state, Index c) {
+    state.pendingColumns[c / 64] |= std::uint64_t{1} << (c % 64);
+}
+
+inline void clearPending(SolverState& state, Index c) {
+    state.pendingColumns[c / 64] &= ~(std::uint64_t{1} << (c % 64));
+}
+
+inline void clearAllPending(SolverState& state) {
+    const Index words = (state.colCount + 63) / 64;
+    for (Index w = 0; w < words; ++w) state.pendingColumns[w] = 0;
+}
+
+inline int lowestSetBit(std::uint64_t word) {
+#if defined(__GNUC__)
+    return __builtin_ctzll(word);
+#else
+    int bit = 0;
+    while (!(word & 1)) {
+        word >>= 1;
+        ++bit;
+    }
+    return bit;
+#endif
+}
+
+// The smallest pending column at or after from, or colCount. The bits are read as they are now,
+// so a column marked ahead of a running sweep is found by it.
+inline Index nextPending(const SolverState& state, Index from) {
+    const Index cols = state.colCount;
+    if (from >= cols) return cols;
+    const Index words = (cols + 63) / 64;
+    Index w = from / 64;
+    std::uint64_t bits = state.pendingColumns[w] & (~std::uint64_t{0} << (from % 64));
+    while (bits == 0) {
+        if (++w == words) return cols;
+        bits = state.pendingColumns[w];
+    }
+    return w * 64 + lowestSetBit(bits);
+}
+
+// Flips the alternating path that starts at the prime (pathRow, pathCol): prime, star in its
+// column, prime in that star's row, and so on until a column without a star. Every row reached
+// holds a prime (it was covered right after one was primed), and each step moves to a column not
+// visited before, so the walk ends. The path follows the old stars: each column's star is read
+// before the prime in that column takes its place, and no column is reached twice.
+//
+// Afterwards a row r on the path is told by starInRow[r] == primeInRow[r]: its prime became its
+// star. The primes themselves are left for the caller to clear.
+inline void flipPath(SolverState& state, Index pathRow, Index pathCol) {
+    const Index rows = state.rowCount;
+    Index r = pathRow, c = pathCol;
+    for (;;) {
+        const Index oldStar = state.starInCol[c];
+        state.starMask[r + rows * c] = 1;
+        state.starInRow[r] = c;
+        state.starInCol[c] = r;
+        if (oldStar == none) break;
+        state.starMask[oldStar + rows * c] = 0;
+        r = oldStar;
+        c = state.primeInRow[oldStar];
+    }
+}
+
+// --- Column kernels work on two rows at a time with GCC-style vector types; on each lane the
+// vector code makes exactly the scalar code's operations. (The compiler does not vectorise these
+// loops by itself: under IEEE rules it may neither reorder a minimum nor interleave chains.)
+#if defined(__GNUC__)
+#define PAIRSOLVE_PAIRS 1
+typedef double Pair __attribute__((vector_size(16)));
+typedef std::int64_t PairMask __attribute__((vector_size(16)));
+
+inline Pair load(const double* p) {
+    Pair v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+inline void store(double* p, Pair v) { std::memcpy(p, &v, sizeof v); }
+inline Pair both(double x) { return Pair{x, x}; }
+
+// a where mask is all ones, b where it is zero: a bitwise choice, no arithmetic on either.
+inline Pair pick(PairMask mask, Pair a, Pair b) {
+    return (Pair)((mask & (PairMask)a) | (~mask & (PairMask)b));
+}
+#endif
+
+}  // namespace searchBookkeeping
+
+#endif
