@@ -23,7 +23,8 @@ demo: deps
 	octave-cli --no-gui --norc --quiet --no-history --path $(BUILD) examples/demo.m
 
 # Speed of the C++ solver against the reference model (Google Benchmark, bench/solver_benchmark.cpp;
-# GBENCH_ARGS e.g. --benchmark_filter=uniform/800x800), then speed and memory against the reference
+# GBENCH_ARGS e.g. --benchmark_filter=uniform/800x800), its integer rows against SciPy as well
+# (bench/integer_rows.py, into bench/results), then speed and memory against the reference
 # model and the peers (bench/peers/compare_peers.py), which also writes the plot and the table into
 # bench/peers/results. BENCH_ARGS=--quick: small sizes only.
 GBENCH_ARGS ?=
@@ -31,7 +32,9 @@ BENCH_ARGS ?=
 
 bench: deps
 	$(MAKE) all
-	./$(BUILD)/bench/pairsolve_bench $(GBENCH_ARGS)
+	./$(BUILD)/bench/pairsolve_bench --benchmark_out=$(BUILD)/bench/solver_benchmark.json \
+		--benchmark_out_format=json $(GBENCH_ARGS)
+	/usr/bin/python3 bench/integer_rows.py --json $(BUILD)/bench/solver_benchmark.json
 	/usr/bin/python3 bench/peers/compare_peers.py --build $(BUILD) $(BENCH_ARGS)
 
 windows: configure

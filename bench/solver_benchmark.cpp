@@ -4,12 +4,14 @@
 // Each case is solved as the host would call it: solveAssignment inside a call scope of the
 // stand-in host, on a seeded matrix from tests/random_matrices.h that is made once, before any
 // timing. Every benchmark is repeated and reported by its mean, median and spread; after the
-// usual table comes one more, with the median of the solver, the median of the reference model
-// and their ratio for every case that has both.
+// usual table comes one more, with the median of the solver, of the solver with its exact search
+// held off (the element-by-element search that integer matrices would otherwise get) and of the
+// reference model, and their ratios to the solver, for every case.
 //
 // The reference model is slow by design (about a minute per 1600 x 1600 matrix of uniform
 // doubles), so it runs fewer repetitions at the large sizes and not at all where the solver's
-// time alone is of interest. Run a part with --benchmark_filter=<regex>, e.g. 'uniform/800x800'.
+// time alone is of interest; so does the element-by-element search. Run a part with
+// --benchmark_filter=<regex>, e.g. 'uniform/800x800' or 'ties0to1e6'.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -36,18 +38,23 @@ struct Case {
     Kind kind;
     std::int32_t rows;
     std::int32_t cols;
-    int referenceRepetitions;  // 0: the solver alone
+    int referenceRepetitions;  // 0: not timed
+    int elementRepetitions;    // the solver with its exact search held off; 0: not timed
 };
 
-// The list: uniform doubles from 100 to 1600, integer costs 0..100 and 0..1e6 at 400 and
-// 1600, and both rectangular shapes.
+// Uniform doubles from 100 to 1600 and both rectangular shapes (the element-by-element search
+// runs on these anyway), and integer costs in 0..100 and 0..1e6 from 400 to 3200, where the exact
+// search runs: against the element-by-element search up to 1600, and the reference model where
+// it takes at most about a minute.
 const Case cases[] = {
-    {Kind::uniform, 100, 100, 5},     {Kind::uniform, 200, 200, 5},
-    {Kind::uniform, 400, 400, 5},     {Kind::uniform, 800, 800, 3},
-    {Kind::uniform, 1600, 1600, 3},   {Kind::ties0to100, 400, 400, 5},
-    {Kind::ties0to100, 1600, 1600, 0}, {Kind::ties0to1e6, 400, 400, 5},
-    {Kind::ties0to1e6, 1600, 1600, 0}, {Kind::uniform, 400, 1600, 3},
-    {Kind::uniform, 1600, 400, 3},
+    {Kind::uniform, 100, 100, 5, 0},       {Kind::uniform, 200, 200, 5, 0},
+    {Kind::uniform, 400, 400, 5, 0},       {Kind::uniform, 800, 800, 3, 0},
+    {Kind::uniform, 1600, 1600, 3, 0},     {Kind::ties0to100, 400, 400, 5, 5},
+    {Kind::ties0to100, 800, 800, 3, 5},    {Kind::ties0to100, 1600, 1600, 1, 5},
+    {Kind::ties0to100, 3200, 3200, 0, 0},  {Kind::ties0to1e6, 400, 400, 5, 5},
+    {Kind::ties0to1e6, 800, 800, 3, 3},    {Kind::ties0to1e6, 1600, 1600, 1, 3},
+    {Kind::ties0to1e6, 3200, 3200, 0, 0},  {Kind::uniform, 400, 1600, 3, 0},
+    {Kind::uniform, 1600, 400, 3, 0},
 };
 
 constexpr int solverRepetitions = 5;
@@ -77,34 +84,65 @@ public:
     void ReportRuns(const std::vector<Run>& reports) override {
         ConsoleReporter::ReportRuns(reports);
         for (const Run& run : reports) {
-            if (run.run_type != Run::RT_Aggregate || run.aggregate_name != "median") continue;
+            // A case run once has no aggregates: its one time is its median.
+            const bool single = run.run_type == Run::RT_Iteration && run.repetitions == 1;
+            if (!single && (run.run_type != Run::RT_Aggregate || run.aggregate_name != "median"))
+                continue;
             const std::string& name = run.run_name.function_name;
             const std::size_t slash = name.find('/');
             const std::string side = name.substr(0, slash), what = name.substr(slash + 1);
-            (side == "solver" ? solver_ : reference_)[what] = run.GetAdjustedRealTime();
+            medians_[side][what] = run.GetAdjustedRealTime();
             if (std::find(order_.begin(), order_.end(), what) == order_.end()) order_.push_back(what);
         }
     }
 
     void Finalize() override {
         ConsoleReporter::Finalize();
-        std::printf("\nMedians of the same run (ms):\n%-24s %12s %12s %8s\n", "case", "solver",
-                    "reference", "ratio");
+        std::printf("\nMedians of the same run (ms); element: the solver with its exact search held "
+                    "off;\nthe ratios are each over the solver.\n%-24s %12s %12s %12s %9s %9s\n",
+                    "case", "solver", "element", "reference", "element/", "ref/");
         for (const std::string& what : order_) {
-            const auto s = solver_.find(what), r = reference_.find(what);
-            if (s == solver_.end()) continue;
-            if (r == reference_.end())
-                std::printf("%-24s %12.3f %12s %8s\n", what.c_str(), s->second, "-", "-");
-            else
-                std::printf("%-24s %12.3f %12.3f %8.1f\n", what.c_str(), s->second, r->second,
-                            r->second / s->second);
+            const double solver = median("solver", what);
+            if (solver < 0) continue;
+            std::printf("%-24s %12.3f", what.c_str(), solver);
+            for (const char* side : {"element", "reference"}) printTime(median(side, what));
+            for (const char* side : {"element", "reference"}) printRatio(median(side, what), solver);
+            std::printf("\n");
         }
     }
 
 private:
-    std::map<std::string, double> solver_, reference_;
+    double median(const std::string& side, const std::string& what) const {
+        const auto s = medians_.find(side);
+        if (s == medians_.end()) return -1;
+        const auto m = s->second.find(what);
+        return m == s->second.end() ? -1 : m->second;
+    }
+    static void printTime(double ms) {
+        if (ms < 0)
+            std::printf(" %12s", "-");
+        else
+            std::printf(" %12.3f", ms);
+    }
+    static void printRatio(double ms, double solver) {
+        if (ms < 0)
+            std::printf(" %9s", "-");
+        else
+            std::printf(" %9.1f", ms / solver);
+    }
+
+    std::map<std::string, std::map<std::string, double>> medians_;  // side -> case -> ms
     std::vector<std::string> order_;
 };
+
+// Registers one side of a case; one solve per repetition where a solve takes a second or more.
+void registerSide(const std::string& side, Entry entry, const Case& c, const Matrix* m,
+                  int repetitions, bool slow) {
+    benchmark::internal::Benchmark* b = benchmark::RegisterBenchmark(
+        (side + "/" + caseName(c)).c_str(), solveRepeatedly, entry, m);
+    b->Unit(benchmark::kMillisecond)->UseRealTime()->Repetitions(repetitions)->ReportAggregatesOnly(true);
+    if (slow) b->Iterations(1);
+}
 
 }  // namespace
 
@@ -118,23 +156,14 @@ int main(int argc, char** argv) {
         matrices.push_back(std::make_unique<Matrix>(
             random_matrices::generate(source, c.kind, c.rows, c.cols)));
         const Matrix* m = matrices.back().get();
-        benchmark::RegisterBenchmark(("solver/" + caseName(c)).c_str(), solveRepeatedly,
-                                     &solveAssignment, m)
-            ->Unit(benchmark::kMillisecond)
-            ->UseRealTime()
-            ->Repetitions(solverRepetitions)
-            ->ReportAggregatesOnly(true);
-        if (c.referenceRepetitions > 0) {
-            benchmark::internal::Benchmark* b =
-                benchmark::RegisterBenchmark(("reference/" + caseName(c)).c_str(),
-                                             solveRepeatedly, &reference::solveAssignment, m);
-            b->Unit(benchmark::kMillisecond)
-                ->UseRealTime()
-                ->Repetitions(c.referenceRepetitions)
-                ->ReportAggregatesOnly(true);
-            // One solve per repetition where a solve takes seconds.
-            if (static_cast<std::int64_t>(c.rows) * c.cols >= 640000) b->Iterations(1);
-        }
+        const bool large = static_cast<std::int64_t>(c.rows) * c.cols >= 640000;
+        registerSide("solver", &solveAssignment, c, m, solverRepetitions, false);
+        if (c.elementRepetitions > 0)
+            registerSide("element", &solverTesting::solveWithoutExactSearch, c, m,
+                         c.elementRepetitions, large);
+        if (c.referenceRepetitions > 0)
+            registerSide("reference", &reference::solveAssignment, c, m, c.referenceRepetitions,
+                         large);
     }
 
     RatioReporter reporter;
