@@ -33,7 +33,8 @@ struct SolverState {
     unsigned char* starMask;      // elementCount flags
     unsigned char* primeMask;     // elementCount flags
     // elementCount flags, taken with the others; augmentPath flips the path in place through the
-    // star and prime indexes below, so nothing is written here.
+    // star and prime indexes below, so it writes nothing here. The exact search keeps zero flags
+    // here (see zeroFlagsAt).
     unsigned char* nextStarMask;
     unsigned char* colCover;      // colCount flags
     unsigned char* rowCover;      // rowCount flags

@@ -53,6 +53,11 @@
 //   column's star changes (the flipped path), and it is exact while the row that gave it keeps its
 //   offset. The next search starts from the floors: re-admitting the rows covered in the last
 //   search costs nothing unless a column's minimum was among them.
+// - The results rest on the bounds alone; knowing a minimum exactly only saves work. A column
+//   whose bound is above its target holds no zero, and every column whose smallest V equals h
+//   has its key equal to the new total, so it is swept. Were a bound taken for an exact minimum,
+//   the shift would fall short of h, the sweep after it would prime nothing, and the next shift
+//   would add the rest: in exact arithmetic the same elements as one shift by h.
 #include "assignment_solver.h"
 
 #include <cstdint>
