@@ -17,53 +17,21 @@
 #include "assignment_solver.h"
 #include "random_matrices.h"
 #include "reference_model.h"
+#include "solve_outcome.h"
 #include "standin_host.h"
 
 using random_matrices::Kind;
 using random_matrices::Matrix;
 using random_matrices::Source;
+using solve_outcome::fromColumns;
+using solve_outcome::Outcome;
+using solve_outcome::same;
+using solve_outcome::solveWith;
 
 namespace {
 
 constexpr double inf = std::numeric_limits<double>::infinity();
 constexpr double NaN = std::numeric_limits<double>::quiet_NaN();
-
-using Entry = void (*)(double*, double*, const double*, std::int32_t, std::int32_t);
-
-struct Outcome {
-    std::vector<double> assignment;
-    double cost = 0;
-    std::string error;  // "identifier: message" of the error the call ended with, "" if none
-};
-
-Outcome solveWith(Entry entry, const Matrix& m) {
-    Outcome out;
-    out.assignment.assign(static_cast<std::size_t>(m.rows), 0.0);
-    standin::CallScope call;
-    try {
-        entry(out.assignment.data(), &out.cost, m.data.data(), m.rows, m.cols);
-    } catch (const pairsolve::Error& e) {
-        out.error = e.identifier() + ": " + e.what();
-    }
-    return out;
-}
-
-// Bit for bit: -0.0 differs from 0.0.
-bool same(const Outcome& a, const Outcome& b) {
-    return a.error == b.error && std::memcmp(&a.cost, &b.cost, sizeof a.cost) == 0 &&
-           a.assignment.size() == b.assignment.size() &&
-           (a.assignment.empty() ||
-            std::memcmp(a.assignment.data(), b.assignment.data(),
-                        a.assignment.size() * sizeof(double)) == 0);
-}
-
-Matrix fromColumns(std::int32_t rows, std::int32_t cols, std::vector<double> data) {
-    Matrix m;
-    m.rows = rows;
-    m.cols = cols;
-    m.data = std::move(data);
-    return m;
-}
 
 // The matrix the search is handed, as the caller's matrix becomes it: infinite elements replaced
 // by forbiddenValue, (10 * largest finite) * elementCount, or 10 when that is not positive.
