@@ -27,6 +27,8 @@
 #include "reference_model.h"
 #include "standin_host.h"
 
+using namespace pairsolve;
+
 namespace {
 
 using random_matrices::Kind;

@@ -5,12 +5,8 @@ include(CMakePackageConfigHelpers)
 install(TARGETS pairsolve EXPORT pairsolveTargets
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
   INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/pairsolve)
-install(FILES
-  solver/assignment_solver.h
-  host/host_services.h
-  host/standin_host.h
-  host/pairsolve.h
-  DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/pairsolve)
+# Only the pairsolve:: interface is installed; the solver's state and the stand-in host stay inside.
+install(FILES host/pairsolve.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/pairsolve)
 install(EXPORT pairsolveTargets NAMESPACE pairsolve::
   DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/pairsolve)
 configure_package_config_file(cmake/pairsolveConfig.cmake.in

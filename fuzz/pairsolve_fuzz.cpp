@@ -46,7 +46,9 @@
 #include "assignment_solver.h"
 #include "pairsolve.h"
 #include "reference_model.h"
-#include "standin_host.h"
+#include "host_services.h"
+
+using namespace pairsolve;
 
 namespace {
 
@@ -182,7 +184,7 @@ bool sameOutcome(const Outcome& a, const Outcome& b) {
 }
 
 bool isSystemError(const Outcome& out) {
-    using namespace pairsolveText;
+    using namespace pairsolve::text;
     return (out.identifier.empty() && out.message == negativeElement) ||
            (out.identifier == nanBlocksId && out.message == nanBlocks) ||
            (out.identifier == overflowId && out.message == overflow);
@@ -327,7 +329,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         require(contents.anyNegative == solver.identifier.empty(),
                 "the non-negativity error without a negative element, or a negative element "
                 "accepted");
-        if (solver.identifier == pairsolveText::nanBlocksId)
+        if (solver.identifier == pairsolve::text::nanBlocksId)
             require(contents.anyNaN, "a NaN error without a NaN in the matrix");
     }
 

@@ -11,6 +11,8 @@
 #include "assignment_solver.h"
 #include "host_services.h"
 
+namespace pairsolve {
+
 void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
     if (nrhs != 1)
         mexErrMsgIdAndTxt("pairsolve:nargin",
@@ -54,3 +56,12 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
     solveAssignment(mxGetPr(plhs[0]), cost, mxGetPr(input), static_cast<std::int32_t>(rows),
                     static_cast<std::int32_t>(cols));
 }
+
+}  // namespace pairsolve
+
+#if defined(MATLAB_MEX_FILE) || defined(PAIRSOLVE_STANDIN_DLLS)
+// The entry the host looks up in the module, under the host's C name.
+extern "C" void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
+    pairsolve::mexFunction(nlhs, plhs, nrhs, prhs);
+}
+#endif

@@ -1,4 +1,8 @@
+// The C++ entry points: one solve as one call of the stand-in host.
 #include "pairsolve.h"
+
+#include "assignment_solver.h"
+#include "standin_host.h"
 
 namespace pairsolve {
 
@@ -13,8 +17,12 @@ Result solve(const std::vector<double>& costMatrix, std::int32_t rowCount, std::
         costMatrix.size() != static_cast<std::size_t>(rowCount) * static_cast<std::size_t>(colCount))
         throw Error("pairsolve:inputSize",
                     "The cost matrix must hold rowCount * colCount elements.");
-    Result result{std::vector<double>(static_cast<std::size_t>(rowCount)), 0.0};
+    Result result;
+    result.assignment.assign(static_cast<std::size_t>(rowCount), 0.0);
     solve(result.assignment.data(), &result.cost, costMatrix.data(), rowCount, colCount);
+    result.columns.reserve(result.assignment.size());
+    for (const double column : result.assignment)
+        result.columns.push_back(static_cast<std::int64_t>(column) - 1);  // 0 becomes unassigned
     return result;
 }
 

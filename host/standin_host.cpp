@@ -10,6 +10,26 @@
 #include <limits>
 #include <vector>
 
+// Linked into the library, everything here is a member of pairsolve::standin. Built as libmx.dll,
+// the host's names are the C names a module imports, and only the bookkeeping is namespaced.
+#if defined(PAIRSOLVE_STANDIN_DLLS)
+#define PAIRSOLVE_C_NAMES_BEGIN extern "C" {
+#define PAIRSOLVE_C_NAMES_END }
+#define PAIRSOLVE_BOOKKEEPING_BEGIN \
+    namespace pairsolve {           \
+    namespace standin {
+#define PAIRSOLVE_BOOKKEEPING_END \
+    }                             \
+    }
+#else
+#define PAIRSOLVE_C_NAMES_BEGIN
+#define PAIRSOLVE_C_NAMES_END
+#define PAIRSOLVE_BOOKKEEPING_BEGIN
+#define PAIRSOLVE_BOOKKEEPING_END
+namespace pairsolve {
+namespace standin {
+#endif
+
 namespace {
 
 // Every buffer is preceded by a header that links it into its thread's list of live buffers,
@@ -73,7 +93,7 @@ void release(Block* block) {
 
 }  // namespace
 
-extern "C" {
+PAIRSOLVE_C_NAMES_BEGIN
 
 void* mxMalloc(mwSize byteCount) { return allocate(byteCount, false); }
 
@@ -101,9 +121,9 @@ bool mxIsInf(double value) { return std::isinf(value); }
 bool mxIsNaN(double value) { return std::isnan(value); }
 double mxGetInf(void) { return std::numeric_limits<double>::infinity(); }
 
-}  // extern "C"
+PAIRSOLVE_C_NAMES_END
 
-namespace standin {
+PAIRSOLVE_BOOKKEEPING_BEGIN
 
 CallScope::CallScope() : serial_(++threadState.lastSerial), outerSerial_(threadState.currentSerial) {
     threadState.currentSerial = serial_;
@@ -130,7 +150,7 @@ std::size_t liveAllocations() { return threadState.live; }
 std::uint64_t allocationsMade() { return threadState.made; }
 void failAllocation(std::uint64_t k) { threadState.failAt = k == 0 ? 0 : threadState.made + k; }
 
-}  // namespace standin
+PAIRSOLVE_BOOKKEEPING_END
 
 // ---- Minimal mxArray -------------------------------------------------------------------------
 
@@ -180,7 +200,7 @@ mxArray* create(std::vector<mwSize> dims, mxClassID classId, bool complex, bool 
 
 }  // namespace
 
-extern "C" {
+PAIRSOLVE_C_NAMES_BEGIN
 
 mxArray* mxCreateDoubleMatrix(mwSize rows, mwSize cols, mxComplexity complexity) {
     return create({rows, cols}, mxDOUBLE_CLASS, complexity == mxCOMPLEX, false);
@@ -246,4 +266,9 @@ bool mxIsDouble(const mxArray* array) { return array->classId == mxDOUBLE_CLASS;
 bool mxIsComplex(const mxArray* array) { return array->complex; }
 bool mxIsSparse(const mxArray* array) { return array->sparse; }
 
-}  // extern "C"
+PAIRSOLVE_C_NAMES_END
+
+#if !defined(PAIRSOLVE_STANDIN_DLLS)
+}  // namespace standin
+}  // namespace pairsolve
+#endif

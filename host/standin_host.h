@@ -9,13 +9,20 @@
 // - All of this per thread: separate threads run separate calls and share nothing.
 //
 // The mxArray here is deliberately minimal: enough for the gateway and its tests.
+//
+// Where the host's names live. Linked into the C++ library, they are members of
+// pairsolve::standin, so that a program can link the library beside a real host's libraries (or
+// include a real mex.h) without two definitions of mxMalloc; host_services.h makes them visible to
+// the solver's code in namespace pairsolve, whose calls read mxMalloc(...) either way. Built as
+// the two DLLs a Windows host ships (PAIRSOLVE_STANDIN_DLLS), they are the host's C names, which
+// the module imports.
 #ifndef PAIRSOLVE_STANDIN_HOST_H
 #define PAIRSOLVE_STANDIN_HOST_H
 
 #include <cstddef>
 #include <cstdint>
-#include <stdexcept>
-#include <string>
+
+#include "pairsolve.h"
 
 // On Windows the stand-in can also be built as the two DLLs a host ships: libmx.dll (memory,
 // numbers, arrays and the standin:: bookkeeping) and libmex.dll (the error calls). A build that
@@ -37,6 +44,20 @@
 #define PAIRSOLVE_MX_API
 #define PAIRSOLVE_MEX_API
 #endif
+
+#if defined(PAIRSOLVE_STANDIN_DLLS)
+#define PAIRSOLVE_HOST_NAMES_BEGIN extern "C" {
+#define PAIRSOLVE_HOST_NAMES_END }
+#else
+#define PAIRSOLVE_HOST_NAMES_BEGIN \
+    namespace pairsolve {          \
+    namespace standin {
+#define PAIRSOLVE_HOST_NAMES_END \
+    }                            \
+    }
+#endif
+
+PAIRSOLVE_HOST_NAMES_BEGIN
 
 typedef std::size_t mwSize;
 typedef std::size_t mwIndex;
@@ -65,8 +86,6 @@ typedef enum {
 typedef enum { mxREAL = 0, mxCOMPLEX = 1 } mxComplexity;
 
 typedef struct mxArray_tag mxArray;
-
-extern "C" {
 
 // Memory. Buffers belong to the innermost open call scope of the thread that took them.
 PAIRSOLVE_MX_API void* mxMalloc(mwSize byteCount);
@@ -105,25 +124,9 @@ PAIRSOLVE_MX_API bool mxIsDouble(const mxArray* array);
 PAIRSOLVE_MX_API bool mxIsComplex(const mxArray* array);
 PAIRSOLVE_MX_API bool mxIsSparse(const mxArray* array);
 
-// The gateway a module exports; the host calls it once per invocation.
-void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]);
-}
+PAIRSOLVE_HOST_NAMES_END
 
 namespace pairsolve {
-
-// What a host error call carries: the identifier (empty for mexErrMsgTxt) and the message.
-class Error : public std::runtime_error {
-public:
-    Error(std::string identifier, const std::string& message)
-        : std::runtime_error(message), identifier_(std::move(identifier)) {}
-    const std::string& identifier() const noexcept { return identifier_; }
-
-private:
-    std::string identifier_;
-};
-
-}  // namespace pairsolve
-
 namespace standin {
 
 // One host call on this thread. Every buffer taken while it is the innermost open scope belongs
@@ -155,5 +158,6 @@ PAIRSOLVE_MX_API std::uint64_t allocationsMade();
 PAIRSOLVE_MX_API void failAllocation(std::uint64_t k);
 
 }  // namespace standin
+}  // namespace pairsolve
 
 #endif

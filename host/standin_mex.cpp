@@ -7,7 +7,7 @@
 
 #include "standin_host.h"
 
-extern "C" {
+PAIRSOLVE_HOST_NAMES_BEGIN
 
 void mexErrMsgTxt(const char* message) { throw pairsolve::Error("", message); }
 
@@ -20,4 +20,4 @@ void mexErrMsgIdAndTxt(const char* identifier, const char* format, ...) {
     throw pairsolve::Error(identifier, text);
 }
 
-}  // extern "C"
+PAIRSOLVE_HOST_NAMES_END

@@ -22,6 +22,8 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace pairsolve {
+
 // Fills assignment (rowCount doubles: the 1-based column of each row, or 0) and cost (the sum of
 // costMatrix over the assigned pairs). costMatrix is never written.
 void solveAssignment(double* assignment, double* cost, const double* costMatrix,
@@ -135,7 +137,7 @@ Phase shiftByMinimum(SolverState& state);
 namespace exactSearch {
 void runPhases(SolverState& state);
 void startSearch(SolverState& state);
-using ::checkDone;  // counting the covered columns needs nothing of its own
+using pairsolve::checkDone;  // counting the covered columns needs nothing of its own
 Phase primeZeros(SolverState& state, std::ptrdiff_t& pathRow, std::ptrdiff_t& pathCol);
 Phase augmentPath(SolverState& state, std::ptrdiff_t pathRow, std::ptrdiff_t pathCol);
 Phase coverStarColumns(SolverState& state);
@@ -160,13 +162,15 @@ void buildAssignment(double* assignment, const unsigned char* starMask, std::int
 void addUpCost(double* assignment, double* cost, const double* costMatrix, std::int32_t rowCount);
 
 // Messages the solver ends a call with.
-namespace pairsolveText {
+namespace text {
 constexpr const char* negativeElement = "All matrix elements have to be non-negative.";
 constexpr const char* nanBlocksId = "pairsolve:nanBlocksAssignment";
 constexpr const char* nanBlocks = "NaN elements prevent a complete assignment.";
 constexpr const char* overflowId = "pairsolve:costOverflow";
 constexpr const char* overflow = "Matrix elements are too large to solve; scale the matrix down.";
 constexpr const char* inputSizeId = "pairsolve:inputSize";
-}  // namespace pairsolveText
+}  // namespace text
+
+}  // namespace pairsolve
 
 #endif

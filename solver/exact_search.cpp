@@ -67,6 +67,8 @@
 #include "host_services.h"
 #include "search_bookkeeping.h"
 
+namespace pairsolve {
+
 namespace {
 
 using namespace searchBookkeeping;
@@ -383,3 +385,5 @@ Phase shiftByMinimum(SolverState& state) {
 }
 
 }  // namespace exactSearch
+
+}  // namespace pairsolve

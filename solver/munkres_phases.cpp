@@ -44,6 +44,8 @@
 #include "host_services.h"
 #include "search_bookkeeping.h"
 
+namespace pairsolve {
+
 namespace {
 
 using namespace searchBookkeeping;
@@ -375,8 +377,8 @@ Phase shiftByMinimum(SolverState& state) {
         const std::size_t elementCount =
             static_cast<std::size_t>(rows) * static_cast<std::size_t>(cols);
         if (state.forbiddenOverflowed || holdsInfinite(state.workMatrix, elementCount))
-            mexErrMsgIdAndTxt(pairsolveText::overflowId, "%s", pairsolveText::overflow);
-        mexErrMsgIdAndTxt(pairsolveText::nanBlocksId, "%s", pairsolveText::nanBlocks);
+            mexErrMsgIdAndTxt(text::overflowId, "%s", text::overflow);
+        mexErrMsgIdAndTxt(text::nanBlocksId, "%s", text::nanBlocks);
     }
     state.shiftLog[state.shiftCount] = h;
     state.coveredBefore[state.shiftCount] = state.coveredCount;
@@ -393,3 +395,5 @@ Phase shiftByMinimum(SolverState& state) {
     }
     return Phase::primeZeros;
 }
+
+}  // namespace pairsolve

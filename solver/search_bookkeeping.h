@@ -9,6 +9,7 @@
 
 #include "assignment_solver.h"
 
+namespace pairsolve {
 namespace searchBookkeeping {
 
 using Index = std::ptrdiff_t;
@@ -105,5 +106,6 @@ inline Pair pick(PairMask mask, Pair a, Pair b) {
 #endif
 
 }  // namespace searchBookkeeping
+}  // namespace pairsolve
 
 #endif

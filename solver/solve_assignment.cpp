@@ -7,6 +7,8 @@
 
 #include "host_services.h"
 
+namespace pairsolve {
+
 namespace {
 
 using Index = std::ptrdiff_t;
@@ -41,7 +43,7 @@ Scan copyAndCheck(double* workMatrix, const double* costMatrix, std::size_t elem
     for (std::size_t i = 0; i < elementCount; ++i) {
         const double v = costMatrix[i];
         const bool finite = mxIsFinite(v);
-        if (finite && v < 0) mexErrMsgTxt(pairsolveText::negativeElement);
+        if (finite && v < 0) mexErrMsgTxt(text::negativeElement);
         workMatrix[i] = v;
         if (!finite) {
             scan.anyInfinite = true;
@@ -219,7 +221,7 @@ namespace {
 void solve(double* assignment, double* cost, const double* costMatrix, std::int32_t rowCount,
            std::int32_t colCount, bool exactAllowed) {
     if (rowCount < 0 || colCount < 0)
-        mexErrMsgIdAndTxt(pairsolveText::inputSizeId, "Matrix dimensions must not be negative.");
+        mexErrMsgIdAndTxt(text::inputSizeId, "Matrix dimensions must not be negative.");
     // The byte sizes of the working copy and of the search's bookkeeping must fit size_t; on a
     // 64-bit target only the very largest dimensions can break this, on a 32-bit one far smaller
     // ones can.
@@ -227,7 +229,7 @@ void solve(double* assignment, double* cost, const double* costMatrix, std::int3
     const std::size_t cols = static_cast<std::size_t>(colCount);
     if ((cols != 0 && rows > std::numeric_limits<std::size_t>::max() / sizeof(double) / cols) ||
         scratchBytes(rows, cols) > std::numeric_limits<std::size_t>::max())
-        mexErrMsgIdAndTxt(pairsolveText::inputSizeId,
+        mexErrMsgIdAndTxt(text::inputSizeId,
                           "A %d x %d matrix is too large to solve on this platform.",
                           static_cast<int>(rowCount), static_cast<int>(colCount));
     const std::size_t elementCount = rows * cols;
@@ -327,3 +329,5 @@ void addUpCost(double* assignment, double* cost, const double* costMatrix, std::
             assignment[r] = 0;
     }
 }
+
+}  // namespace pairsolve

@@ -15,6 +15,8 @@
 #include "solve_outcome.h"
 #include "standin_host.h"
 
+using namespace pairsolve;
+
 using random_matrices::Kind;
 using random_matrices::Matrix;
 using random_matrices::Source;

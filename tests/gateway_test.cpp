@@ -9,6 +9,8 @@
 #include "host_services.h"
 #include "test_support.h"
 
+using namespace pairsolve;
+
 using testing_support::inf;
 using testing_support::Matrix;
 using testing_support::NaN;

@@ -8,8 +8,12 @@
 #include <string>
 #include <thread>
 
+#include "assignment_solver.h"
 #include "pairsolve.h"
+#include "standin_host.h"
 #include "test_support.h"
+
+using namespace pairsolve;
 
 using testing_support::inf;
 using testing_support::Matrix;

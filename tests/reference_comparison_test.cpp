@@ -20,6 +20,8 @@
 #include "reference_model.h"
 #include "standin_host.h"
 
+using namespace pairsolve;
+
 using random_matrices::Kind;
 using random_matrices::Matrix;
 using random_matrices::Source;

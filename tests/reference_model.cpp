@@ -9,6 +9,9 @@
 
 #include "host_services.h"
 
+// The stand-in host's names, as the solver sees them.
+using namespace pairsolve::standin;
+
 namespace reference {
 
 namespace {

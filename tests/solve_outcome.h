@@ -27,7 +27,7 @@ struct Outcome {
 inline Outcome solveWith(Entry entry, const random_matrices::Matrix& m) {
     Outcome out;
     out.assignment.assign(static_cast<std::size_t>(m.rows), 0.0);
-    standin::CallScope call;
+    pairsolve::standin::CallScope call;
     try {
         entry(out.assignment.data(), &out.cost, m.data.data(), m.rows, m.cols);
     } catch (const pairsolve::Error& e) {

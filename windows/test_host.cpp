@@ -26,6 +26,14 @@
 #include <windows.h>
 #endif
 
+// Built natively for the comparison, the host's names are the stand-in library's, and the
+// gateway is the library's own function rather than an export.
+#if !defined(PAIRSOLVE_STANDIN_DLLS)
+#include "host_services.h"
+using namespace pairsolve::standin;
+#endif
+namespace standin = pairsolve::standin;
+
 namespace {
 
 using Gateway = void (*)(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]);
@@ -47,7 +55,7 @@ Gateway loadGateway(const char* modulePath) {
     return gateway;
 #else
     (void)modulePath;
-    return &mexFunction;
+    return &pairsolve::mexFunction;
 #endif
 }
 

@@ -15,8 +15,12 @@
 #include <string>
 #include <vector>
 
+#include "assignment_solver.h"
 #include "pairsolve.h"
+#include "standin_host.h"
 #include "reference_model.h"
+
+using namespace pairsolve;
 
 namespace {
 

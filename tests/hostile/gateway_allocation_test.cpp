@@ -8,7 +8,9 @@
 #include <vector>
 
 #include "../test_support.h"
-#include "standin_host.h"
+#include "host_services.h"
+
+using namespace pairsolve;
 
 using testing_support::inf;
 using testing_support::Matrix;
