@@ -150,12 +150,33 @@ Phase shiftByMinimum(SolverState& state);
 bool exactSearchApplies(const double* workMatrix, std::size_t elementCount, std::int32_t rowCount,
                         std::int32_t colCount);
 
-// For tests and benchmarks only, not for callers: solveAssignment with the element-by-element
-// search whatever the matrix, so that the two searches can be compared on the same input.
+// For tests and benchmarks only, not for callers: solveAssignment with a search of one's choice,
+// and what the call did, so that the searches can be compared on the same input.
 namespace solverTesting {
+
+enum class SearchChoice {
+    chosen,            // as solveAssignment chooses
+    offset,            // the offset search wherever it can run, whatever its size or its work
+    elementByElement,  // the element-by-element search whatever the matrix
+};
+
+struct SearchReport {
+    bool offsetRan = false;       // the offset search ran (to the end, or until it gave up)
+    bool exactOffsets = false;    // ... with every value exact, so that it replays nothing
+    bool restarted = false;       // it gave up and the element-by-element search solved the call
+    std::uint64_t shifts = 0;     // shifts made by the search that gave the result
+    std::uint64_t replays = 0;    // elements whose exact value the offset search replayed
+    std::uint64_t replaySteps = 0;  // shifts replayed over all of them
+};
+
+void solve(SearchChoice choice, double* assignment, double* cost, const double* costMatrix,
+           std::int32_t rowCount, std::int32_t colCount, SearchReport* report = nullptr);
+
+// solve(SearchChoice::elementByElement, ...), for code that passes entries around.
 void solveWithoutExactSearch(double* assignment, double* cost, const double* costMatrix,
                              std::int32_t rowCount, std::int32_t colCount);
-}
+
+}  // namespace solverTesting
 
 void buildAssignment(double* assignment, const unsigned char* starMask, std::int32_t rowCount,
                      std::int32_t colCount);

@@ -189,7 +189,7 @@ void layOutScratch(SolverState& s, void* block, Index rows, Index cols) {
     s.shiftTotal = 0;
 }
 
-void solve(double* assignment, double* cost, const double* costMatrix, std::int32_t rowCount,
+void runSolve(double* assignment, double* cost, const double* costMatrix, std::int32_t rowCount,
            std::int32_t colCount, bool exactAllowed);
 
 }  // namespace
@@ -207,18 +207,26 @@ bool exactSearchApplies(const double* workMatrix, std::size_t elementCount, std:
 
 void solveAssignment(double* assignment, double* cost, const double* costMatrix,
                      std::int32_t rowCount, std::int32_t colCount) {
-    solve(assignment, cost, costMatrix, rowCount, colCount, true);
+    runSolve(assignment, cost, costMatrix, rowCount, colCount, true);
 }
 
 void solverTesting::solveWithoutExactSearch(double* assignment, double* cost,
                                             const double* costMatrix, std::int32_t rowCount,
                                             std::int32_t colCount) {
-    solve(assignment, cost, costMatrix, rowCount, colCount, false);
+    runSolve(assignment, cost, costMatrix, rowCount, colCount, false);
+}
+
+void solverTesting::solve(SearchChoice choice, double* assignment, double* cost,
+                          const double* costMatrix, std::int32_t rowCount, std::int32_t colCount,
+                          SearchReport* report) {
+    if (report != nullptr) *report = SearchReport{};
+    runSolve(assignment, cost, costMatrix, rowCount, colCount,
+                       choice != SearchChoice::elementByElement);
 }
 
 namespace {
 
-void solve(double* assignment, double* cost, const double* costMatrix, std::int32_t rowCount,
+void runSolve(double* assignment, double* cost, const double* costMatrix, std::int32_t rowCount,
            std::int32_t colCount, bool exactAllowed) {
     if (rowCount < 0 || colCount < 0)
         mexErrMsgIdAndTxt(text::inputSizeId, "Matrix dimensions must not be negative.");
