@@ -4,7 +4,8 @@
 // std::mt19937_64, whose output the standard fixes, and every mapping from its 64-bit words to
 // sizes and values is written out here (the std::uniform_*_distribution classes are not fixed
 // by the standard). Values are built from exact integers, exact powers of two and decimal
-// constants with one rounded multiplication, never from library functions such as pow or exp.
+// constants with one rounded multiplication or division, and square roots (correctly rounded
+// by IEEE), never from library functions such as pow or exp.
 //
 // Each kind of matrix aims at something that can go wrong in the solver:
 //   ties0to3 .. ties0to1e6  integer costs, many ties: which optimum is chosen, and exact sums;
@@ -19,10 +20,12 @@
 #ifndef PAIRSOLVE_TESTS_RANDOM_MATRICES_H
 #define PAIRSOLVE_TESTS_RANDOM_MATRICES_H
 
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <limits>
 #include <random>
+#include <utility>
 #include <vector>
 
 namespace random_matrices {
@@ -211,6 +214,58 @@ inline Shape randomShape(Source& source, std::int32_t maxSide) {
 // A random kind, each as likely as the others.
 inline Kind randomKind(Source& source) {
     return allKinds[source.below(sizeof allKinds / sizeof allKinds[0])];
+}
+
+// Decimal costs k / 10 with k uniform in 0..1000: no value is a multiple of a power of two, and
+// equal costs abound, so reduced values tie or nearly tie everywhere.
+inline Matrix decimalTenths(Source& source, std::int32_t rows, std::int32_t cols) {
+    Matrix m;
+    m.rows = rows;
+    m.cols = cols;
+    m.data.resize(static_cast<std::size_t>(rows) * static_cast<std::size_t>(cols));
+    for (double& v : m.data) v = static_cast<double>(source.between(0, 1000)) / 10.0;
+    return m;
+}
+
+// Gated tracking: `tracks` predicted positions uniform in a square with one track per unit of
+// area, `detections` measured positions, each near its own track (distinct tracks while there
+// are enough, the rest clutter anywhere), noise up to 0.3 in each coordinate. Element (t, d) is
+// the Euclidean distance, or +inf beyond the gate radius 1.5 (a pair the tracker must not make).
+// sqrt is correctly rounded, so the matrix is the same bits everywhere.
+inline Matrix gatedTracking(Source& source, std::int32_t tracks, std::int32_t detections) {
+    const double side = std::sqrt(static_cast<double>(tracks));
+    std::vector<double> tx(static_cast<std::size_t>(tracks)), ty(tx.size());
+    for (std::size_t t = 0; t < tx.size(); ++t) {
+        tx[t] = source.unit() * side;
+        ty[t] = source.unit() * side;
+    }
+    // The first `tracks` of a random permutation of the tracks give each detection its source.
+    std::vector<std::int32_t> order(tx.size());
+    for (std::size_t t = 0; t < order.size(); ++t) order[t] = static_cast<std::int32_t>(t);
+    for (std::size_t t = order.size(); t > 1; --t) std::swap(order[t - 1], order[source.below(t)]);
+    Matrix m;
+    m.rows = tracks;
+    m.cols = detections;
+    m.data.resize(static_cast<std::size_t>(tracks) * static_cast<std::size_t>(detections));
+    for (std::int32_t d = 0; d < detections; ++d) {
+        double dx, dy;
+        if (d < tracks) {
+            const std::size_t t = static_cast<std::size_t>(order[static_cast<std::size_t>(d)]);
+            dx = tx[t] + (source.unit() - 0.5) * 0.6;
+            dy = ty[t] + (source.unit() - 0.5) * 0.6;
+        } else {
+            dx = source.unit() * side;
+            dy = source.unit() * side;
+        }
+        for (std::int32_t t = 0; t < tracks; ++t) {
+            const double ex = tx[static_cast<std::size_t>(t)] - dx;
+            const double ey = ty[static_cast<std::size_t>(t)] - dy;
+            const double distance = std::sqrt(ex * ex + ey * ey);
+            m.data[static_cast<std::size_t>(t) + static_cast<std::size_t>(tracks) * d] =
+                distance > 1.5 ? detail::inf : distance;
+        }
+    }
+    return m;
 }
 
 // Replaces each element, with probability p, by +inf or -inf (forbidden pairs).
