@@ -47,7 +47,7 @@ add_library(pairsolve_mex MODULE
   host/mex_gateway.cpp
   solver/solve_assignment.cpp
   solver/munkres_phases.cpp
-  solver/exact_search.cpp)
+  solver/offset_search.cpp)
 target_include_directories(pairsolve_mex PRIVATE
   ${PROJECT_SOURCE_DIR}/solver ${PROJECT_SOURCE_DIR}/host)
 target_include_directories(pairsolve_mex SYSTEM PRIVATE ${octave_include_dirs})

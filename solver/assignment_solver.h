@@ -1,5 +1,5 @@
 // pairsolve: the rectangular linear assignment problem, solved exactly by the Hungarian method in
-// Munkres' formulation.
+// Munkres' formulation. The solver's own header: not installed (C++ programs use pairsolve.h).
 //
 // Given a real M x N matrix of non-negative costs (column-major, element (r, c) at r + M * c),
 // solveAssignment pairs min(M, N) rows with as many distinct columns so that the sum of the paired
@@ -11,7 +11,19 @@
 //   zero      an element of the working matrix exactly equal to 0 (-0.0 included);
 //   star      a starred zero: the current matching, at most one per row and per column;
 //   prime     a zero primed during the current search, at most one per row;
-//   cover     a covered column holds a star; a covered row holds a star and a prime.
+//   cover     a covered column holds a star; a covered row holds a star and a prime;
+//   search    the stretch between two augmentations. Within it rows only get covered, columns
+//             only get uncovered, and elements change only in shifts.
+//
+// Two searches make the decisions of the method (which zero is primed, which path is flipped,
+// which value a shift takes), each the very same decisions on every matrix, so callers cannot
+// tell which one ran:
+//   the element-by-element search (munkres_phases.cpp) applies every shift to every element, as
+//       the method prescribes, in the same rounded operations;
+//   the offset search (offset_search.cpp) keeps the reduced matrix as it is and holds what shifts
+//       did as offsets per row and per column; where rounding could make its values differ from
+//       the other search's, it settles the decision on the exact value, replayed.
+// chooseSearch decides which one runs.
 //
 // The solver runs inside a host call: every buffer comes from the host allocator and is released
 // before it returns, and failures leave through the host's error call, which does not return (the
@@ -24,57 +36,46 @@
 
 namespace pairsolve {
 
+using Index = std::ptrdiff_t;
+
 // Fills assignment (rowCount doubles: the 1-based column of each row, or 0) and cost (the sum of
 // costMatrix over the assigned pairs). costMatrix is never written.
 void solveAssignment(double* assignment, double* cost, const double* costMatrix,
                      std::int32_t rowCount, std::int32_t colCount);
 
-// What the phases share. The driver takes every buffer from the host allocator and releases it.
-struct SolverState {
-    double* workMatrix;           // elementCount doubles: the reduced working copy
-    unsigned char* starMask;      // elementCount flags
-    unsigned char* primeMask;     // elementCount flags
-    // elementCount flags, taken with the others; augmentPath flips the path in place through the
-    // star and prime indexes below, so it writes nothing here. The exact search keeps zero flags
-    // here (see zeroFlagsAt).
-    unsigned char* nextStarMask;
-    unsigned char* colCover;      // colCount flags
-    unsigned char* rowCover;      // rowCount flags
-    std::int32_t rowCount;
-    std::int32_t colCount;
-    std::ptrdiff_t targetStars;   // min(rowCount, colCount): stars that end the search
-    double* assignment;           // rowCount doubles, written by buildAssignment
-    // Set when forbidden pairs were replaced by a forbiddenValue that overflowed to +inf: a search
-    // that later stalls does so because of that overflow, even where inf - inf left NaN behind.
-    bool forbiddenOverflowed;
+namespace solverTesting {
+struct DecisionTrace;
+}
 
-    // Bookkeeping that lets each phase touch only what can have changed instead of rescanning the
-    // whole matrix; none of it alters a result. O(rowCount + colCount) in all, carved from one
-    // block that the driver takes from the host allocator after the flag arrays.
-    //
-    // A search is the stretch between two augmentations. Within it rows only get covered, columns
-    // only get uncovered, and elements change only in shifts; the fields below lean on that.
-    std::ptrdiff_t* starInRow;      // rowCount: column of the row's star, or -1
-    std::ptrdiff_t* starInCol;      // colCount: row of the column's star, or -1
-    std::ptrdiff_t* primeInRow;     // rowCount: column of the row's prime (at most one), or -1
-    std::ptrdiff_t* coveredRows;    // rowCount: rows covered in this search, in that order
-    std::ptrdiff_t coveredCount;    // entries of coveredRows in use
+// The matching as both searches keep it besides the masks: indexes that make finding a star or a
+// prime, following a path and covering the star columns O(1) a step, and the pending columns that
+// a sweep visits.
+struct Matching {
+    Index* starInRow;     // rowCount: column of the row's star, or -1
+    Index* starInCol;     // colCount: row of the column's star, or -1
+    Index* primeInRow;    // rowCount: column of the row's prime (at most one), or -1
+    Index* coveredRows;   // rowCount: rows covered in this search, in that order
+    Index coveredCount;   // entries of coveredRows in use
     // For an uncovered column, no uncovered row above scanFrom[c] holds a zero.
-    std::ptrdiff_t* scanFrom;       // colCount
+    Index* scanFrom;      // colCount
     // Bit c set: column c is uncovered and may hold a zero at an uncovered row at or below
     // scanFrom[c]. Every other uncovered column holds no zero at an uncovered row.
     std::uint64_t* pendingColumns;  // (colCount + 63) / 64 words
+};
+
+// The element-by-element search's bookkeeping (munkres_phases.cpp says how it is used).
+struct ElementSearch {
     // Deferred shifts. Shift k of a search (k = 1, 2, ...) adds shiftLog[k - 1] to the rows
     // covered before it and subtracts it from the columns uncovered before it. A column holds
     // its elements as they stand after syncedTo[c] shifts; the later ones are replayed on it,
     // element by element in their order, when the column is read or the search ends.
     double* shiftLog;               // rowCount + 1
-    std::ptrdiff_t* coveredBefore;  // rowCount + 1: rows covered before each shift (coveredCount)
-    std::ptrdiff_t shiftCount;      // shifts made in this search
+    Index* coveredBefore;           // rowCount + 1: rows covered before each shift (coveredCount)
+    Index shiftCount;               // shifts made in this search
     double* coveredAfter;           // rowCount: shifts made before the row was covered; +inf if not
-    std::ptrdiff_t* uncoveredAfter; // colCount: shifts made before the column was uncovered
+    Index* uncoveredAfter;          // colCount: shifts made before the column was uncovered
                                     // (PTRDIFF_MAX while it is covered)
-    std::ptrdiff_t* syncedTo;       // colCount
+    Index* syncedTo;                // colCount
     double* replayValues;           // rowCount: scratch of the replay
     // The smallest element of each column over its candidate rows, as it stands now, and a row
     // holding it (-1 when every such element is NaN or +inf, -2 when not known). The candidates
@@ -82,83 +83,226 @@ struct SolverState {
     // rows a sweep would search if the column were uncovered, which happens only when the
     // star's row gets covered.
     double* colMinimum;             // colCount
-    std::ptrdiff_t* colMinimumRow;  // colCount
+    Index* colMinimumRow;           // colCount
+    Index shiftsMade;               // shifts in the whole call
+};
 
-    // The exact search (namespace exactSearch) runs instead of the shifts above when every
-    // element is an integer small enough for all sums to be exact (exactSearchApplies). It never
-    // writes workMatrix after the reduction: element (r, c) stands for
-    //     workMatrix[r + rowCount * c] + a_r - b_c,
-    // a_r being what shifts have added to row r while it was covered and b_c what they have
-    // subtracted from column c while it was uncovered, since the reduction. It shares the star,
-    // prime, cover, pending and scanFrom fields above, and keeps in colMinimum the smallest
-    // workMatrix + a_r over the column's candidate rows, exact while colMinimumRow is a candidate
-    // (or -1: none), and a lower bound only when colMinimumRow is -2. Its own fields:
-    double shiftTotal;              // the shifts of this search added up
-    double* rowOffset;              // rowCount: a_r of an uncovered row; +inf while covered
-    double* coveredOffset;          // rowCount: a covered row's a_r is this plus shiftTotal
-    double* colOffset;              // colCount: b_c of a covered column; an uncovered column's
-                                    // b_c is this plus shiftTotal
-    // A lower bound on workMatrix + a_r over every row of the column but its star's, that holds
-    // across searches: a_r never decreases. It is dropped (colFloorRow -2) when the column's star
-    // changes. colFloorRow is a row that held it, with a_r then in colFloorOffset; while that
-    // row's offset is unchanged, the bound is that row's value, so exact.
-    double* colFloor;               // colCount
-    std::ptrdiff_t* colFloorRow;    // colCount
-    double* colFloorOffset;         // colCount
-    std::ptrdiff_t* tiedColumns;    // colCount: scratch of shiftByMinimum
-    // Between two shifts no element changes, however many searches pass. A column searched a
-    // second time in that stretch gets its zeros written as byte flags into nextStarMask (which
-    // the exact search has no other use for), and is searched there, eight rows a step.
-    std::ptrdiff_t shiftsMade;      // shifts in the whole call
-    std::ptrdiff_t* zeroFlagsAt;    // colCount: shiftsMade when the column's flags were written
-    std::ptrdiff_t* searchedAt;     // colCount: shiftsMade when last searched from its top
+// How many of each column's smallest keys the offset search keeps, in matrices of at least
+// listedRows rows (shorter columns are read as fast as a list is consulted).
+constexpr Index columnTopSize = 8;
+constexpr Index listedRows = 64;
+
+// A row's cover or a column's uncovering in the offset search's history: in search `search`,
+// when `shift` shifts of the call had been made. Each line's events are linked in time order.
+struct LineEvent {
+    Index search;
+    Index shift;
+    Index next;  // the line's next event, or -1
+};
+
+// An element whose exact value the offset search has replayed: its value after `stamp` shifts of
+// the call, and where its row's and its column's events were read up to (the last event read,
+// or -1 for none), so that the next replay goes on from there.
+struct KnownElement {
+    double value;
+    Index col;
+    Index stamp;
+    Index rowRead;
+    Index colRead;
+    Index next;  // the next element known in the same row, or -1
+};
+
+// The offset search's bookkeeping (offset_search.cpp says how it is used). The search never
+// writes workMatrix: element (r, c) stands for R(r, c) + rowOffset[r] - colOffset[c], R being
+// workMatrix after the reduction.
+struct OffsetSearch {
+    // Every value the search forms is exact (multiples of one power of two, small enough), so
+    // its margins are 0 and it replays nothing.
+    bool exact;
+    // Gives up once its replay work passes its budget (the driver then restarts the call with
+    // the element-by-element search); tests may hold that off.
+    bool budgeted;
+    // It could not go on (the budget, or a full history): the machine stopped at Phase::restart.
+    bool gaveUp;
+    double* rowOffset;      // rowCount: what shifts added to the row while it was covered
+    double* scanOffset;     // rowCount: rowOffset while the row is uncovered, +inf while covered,
+                            // so that one pass over a column, R + scanOffset, sees the uncovered
+                            // rows alone
+    double* colOffset;      // colCount: what shifts subtracted from the column while uncovered
+    // Each column's smallest keys, over every row: the rows of the columnTopSize smallest when
+    // the column was last read whole, and topBound, a lower bound on every other row's key then
+    // and after (keys never decrease: a row's offset only grows). Empty, with topBound -inf,
+    // until the column is first read.
+    Index* topRows;         // columnTopSize * colCount
+    Index* topCount;        // colCount
+    double* topBound;       // colCount
+    // An unlisted column keeps no list: its columns are short (fewer than listedRows rows), or
+    // its list could not hold every row that might be a zero (many ties). It is searched by
+    // reading it, and keeps instead a floor: a lower bound on R + rowOffset over every row but
+    // its star's, that holds across searches (offsets never decrease) until the column's star
+    // changes (floorRow -2 then). floorRow is a row that held it, with its offset then in
+    // floorOffset; while that row's offset is unchanged, the floor is that row's key, so exact.
+    unsigned char* unlisted;  // colCount
+    double* floor;            // colCount
+    Index* floorRow;          // colCount
+    double* floorOffset;      // colCount
+    // A lower bound on the smallest key over the column's candidate rows (the uncovered rows,
+    // except the star's row while the column is covered), exact while keyBoundRow is a
+    // candidate row holding it or -1 (no candidate); -2 when it is only a bound, -3 when it is
+    // to be taken afresh from the list.
+    double* keyBound;       // colCount
+    Index* keyBoundRow;     // colCount
+    // The smallest key of the rows a column's current pass has read (see startPass) and a row
+    // holding it, -2 when the pass skipped rows.
+    double* passLeast;      // colCount
+    Index* passLeastRow;    // colCount
+    Index* tiedColumns;     // colCount: scratch of shiftByMinimum
+    Index shiftsMade;       // shifts in the whole call
+    // Exact search only: between two shifts no element changes, however many searches pass. A
+    // column searched a second time in that stretch gets its zeros written as byte flags into
+    // zeroFlags (elementCount, the nextStarMask buffer), and is searched there, eight rows a step.
+    unsigned char* zeroFlags;
+    Index* zeroFlagsAt;     // colCount: shiftsMade when the column's flags were written
+    Index* searchedAt;      // colCount: shiftsMade when last searched from its top
+
+    // The history that lets a single element be replayed exactly (not kept by the exact search).
+    double* shiftLog;       // h of every shift of the call, in order
+    Index shiftCapacity;
+    Index* searchStart;     // targetStars + 1: shiftsMade when each search started
+    Index searchCount;      // searches started; the current one is searchCount - 1
+    Index* colStarSearch;   // colCount: the first search that began with a star in the column
+    LineEvent* events;      // row covers and column uncoverings
+    Index eventCount;
+    Index eventCapacity;
+    Index* rowEvents;       // rowCount: first event of the row, or -1
+    Index* rowLastEvent;    // rowCount
+    Index* colEvents;       // colCount
+    Index* colLastEvent;    // colCount
+    KnownElement* known;    // replayed elements, each in its row's list
+    Index knownCount;
+    Index knownCapacity;
+    Index* rowKnown;        // rowCount: first known element of the row, or -1
+    // What the replays cost (one unit a shift replayed on one element, a search passed, a known
+    // element looked at), and where that counts as too much.
+    std::uint64_t replays;
+    std::uint64_t replaySteps;
+    std::uint64_t work;
+    std::uint64_t budget;
+};
+
+// The row reduction's results, kept for seeding (and seeding again if the call restarts).
+struct Reduction {
+    double* rowMinimum;  // rowCount
+    Index* firstZero;    // rowCount: the first column where the row became 0, or colCount
+};
+
+// What the phases share. The driver takes every buffer from the host allocator and releases it.
+struct SolverState {
+    double* workMatrix;           // elementCount doubles: the reduced working copy
+    unsigned char* starMask;      // elementCount flags
+    unsigned char* primeMask;     // elementCount flags
+    // elementCount flags, taken with the others. augmentPath flips the path in place through the
+    // star and prime indexes, so it writes nothing here; the exact offset search keeps its zero
+    // flags here (OffsetSearch::zeroFlags).
+    unsigned char* nextStarMask;
+    unsigned char* colCover;      // colCount flags
+    unsigned char* rowCover;      // rowCount flags
+    std::int32_t rowCount;
+    std::int32_t colCount;
+    Index targetStars;            // min(rowCount, colCount): stars that end the search
+    double* assignment;           // rowCount doubles, written by buildAssignment
+    // Set when forbidden pairs were replaced by a forbiddenValue that overflowed to +inf: a search
+    // that later stalls does so because of that overflow, even where inf - inf left NaN behind.
+    bool forbiddenOverflowed;
+
+    // Bookkeeping that lets each phase touch only what can have changed instead of rescanning the
+    // whole matrix; none of it alters a result. O(rowCount + colCount) in all, carved from one
+    // block that the driver takes from the host allocator after the flag arrays (layOutScratch).
+    Matching matching;
+    ElementSearch element;
+    OffsetSearch offset;
+    Reduction reduction;
+
+    solverTesting::DecisionTrace* trace;  // tests only: every decision, in order; else null
 };
 
 // The phase machine. Each phase returns the next one; runPhases makes the transitions in a loop,
-// so the call depth stays constant however long the search runs.
-enum class Phase { checkDone, primeZeros, augmentPath, coverStarColumns, shiftByMinimum, done };
+// so the call depth stays constant however long the search runs. The offset search may stop at
+// restart instead of done, having given up.
+enum class Phase { checkDone, primeZeros, augmentPath, coverStarColumns, shiftByMinimum, done, restart };
 
-void runPhases(SolverState& state);
+Phase checkDone(SolverState& state);  // shared: counting the covered columns
+
+// The element-by-element search (munkres_phases.cpp).
+namespace elementSearch {
+Phase runPhases(SolverState& state);  // done
 // Brings every column up to date with the shifts of the search that ended, and sets the
 // bookkeeping for a search that starts from the current stars and covers (star columns covered,
 // no row covered, nothing primed). The driver calls it after seeding, coverStarColumns after
 // each augmentation.
 void startSearch(SolverState& state);
-Phase checkDone(SolverState& state);
-Phase primeZeros(SolverState& state, std::ptrdiff_t& pathRow, std::ptrdiff_t& pathCol);
-Phase augmentPath(SolverState& state, std::ptrdiff_t pathRow, std::ptrdiff_t pathCol);
+Phase primeZeros(SolverState& state, Index& pathRow, Index& pathCol);
+Phase augmentPath(SolverState& state, Index pathRow, Index pathCol);
 Phase coverStarColumns(SolverState& state);
 Phase shiftByMinimum(SolverState& state);
+}  // namespace elementSearch
 
-// The exact search: the same phases over the same state, for working matrices of small
-// integers, where every value, minimum and shift is exact and can be held as offsets per row and
-// per column instead of being written into the matrix (exact_search.cpp says how). It makes the
-// very same decisions as the phases above, so callers cannot tell which one ran.
-namespace exactSearch {
-void runPhases(SolverState& state);
+// The offset search (offset_search.cpp): the same phases over the same matching.
+namespace offsetSearch {
+Phase runPhases(SolverState& state);  // done, or restart when it gave up
 void startSearch(SolverState& state);
-using pairsolve::checkDone;  // counting the covered columns needs nothing of its own
-Phase primeZeros(SolverState& state, std::ptrdiff_t& pathRow, std::ptrdiff_t& pathCol);
-Phase augmentPath(SolverState& state, std::ptrdiff_t pathRow, std::ptrdiff_t pathCol);
+Phase primeZeros(SolverState& state, Index& pathRow, Index& pathCol);
+Phase augmentPath(SolverState& state, Index pathRow, Index pathCol);
 Phase coverStarColumns(SolverState& state);
 Phase shiftByMinimum(SolverState& state);
-}  // namespace exactSearch
+}  // namespace offsetSearch
 
-// Whether the driver runs the exact search on this working matrix (forbidden pairs already
-// replaced, not yet reduced): every element is a finite, non-negative integer and the largest, W,
-// satisfies W * 2(rowCount + colCount + 1) < 2^53.
-bool exactSearchApplies(const double* workMatrix, std::size_t elementCount, std::int32_t rowCount,
-                        std::int32_t colCount);
+// Which search a call runs, and how.
+enum class Search {
+    elementByElement,
+    offsetExact,      // the offset search, every value exact
+    offsetCertified,  // the offset search, decisions certified by margins and exact replays
+};
+
+namespace solverTesting {
+enum class SearchChoice {
+    chosen,            // as solveAssignment chooses
+    offset,            // the offset search wherever it can run, whatever its size, and no budget
+    elementByElement,  // the element-by-element search whatever the matrix
+};
+}  // namespace solverTesting
+
+// What the driver knows of the working matrix (forbidden pairs replaced, not yet reduced) when
+// it chooses the search.
+struct MatrixSummary {
+    double largest = 0;           // the largest element (NaN never counts)
+    bool anyNaN = false;
+    bool anyInfinite = false;     // +inf or -inf (an overflowed forbiddenValue)
+    int lowestBit = 1024;         // every element is a multiple of 2^lowestBit (1024: all zero)
+};
+
+// Adds one element of the working matrix to the summary.
+void summarize(MatrixSummary& summary, double v);
+
+// The search for a working matrix with this summary:
+// - the exact offset search when every element is a finite multiple of g = 2^lowestBit and the
+//   largest, W, satisfies (W / g) * 2(rowCount + colCount + 1) < 2^53 (offset_search.cpp says
+//   why then nothing is rounded);
+// - otherwise the certified offset search when no element is NaN or infinite and
+//   (2 min(rowCount, colCount) + 2) W < DBL_MAX (no offset or sum of the search can overflow);
+// - otherwise, and whenever choice asks for it, the element-by-element search, the only one that
+//   meets a search that cannot end (and reports it).
+// Under `chosen` the certified search is also left out where it does not pay: see the driver.
+Search chooseSearch(const MatrixSummary& summary, std::int32_t rowCount, std::int32_t colCount,
+                    solverTesting::SearchChoice choice);
+
+// The same from a working matrix, for tests: forbidden pairs already replaced.
+Search searchFor(const double* workMatrix, std::size_t elementCount, std::int32_t rowCount,
+                 std::int32_t colCount, solverTesting::SearchChoice choice);
 
 // For tests and benchmarks only, not for callers: solveAssignment with a search of one's choice,
 // and what the call did, so that the searches can be compared on the same input.
 namespace solverTesting {
-
-enum class SearchChoice {
-    chosen,            // as solveAssignment chooses
-    offset,            // the offset search wherever it can run, whatever its size or its work
-    elementByElement,  // the element-by-element search whatever the matrix
-};
 
 struct SearchReport {
     bool offsetRan = false;       // the offset search ran (to the end, or until it gave up)
@@ -169,12 +313,40 @@ struct SearchReport {
     std::uint64_t replaySteps = 0;  // shifts replayed over all of them
 };
 
+// One decision of a search: a zero primed at (row, col), a shift by value, or the start
+// (row, col) of an augmenting path.
+struct Decision {
+    enum Kind { prime, shift, augment } kind;
+    Index row;
+    Index col;
+    double value;
+};
+
+// Decisions in the order a search made them, into a buffer of the test's; count goes on past
+// capacity, so that a full buffer shows. After a restart the element-by-element search's
+// decisions follow the offset search's, which are the first restartedAt.
+struct DecisionTrace {
+    Decision* entries;
+    std::size_t capacity;
+    std::size_t count;
+    std::size_t restartedAt;
+};
+
 void solve(SearchChoice choice, double* assignment, double* cost, const double* costMatrix,
-           std::int32_t rowCount, std::int32_t colCount, SearchReport* report = nullptr);
+           std::int32_t rowCount, std::int32_t colCount, SearchReport* report = nullptr,
+           DecisionTrace* trace = nullptr);
 
 // solve(SearchChoice::elementByElement, ...), for code that passes entries around.
 void solveWithoutExactSearch(double* assignment, double* cost, const double* costMatrix,
                              std::int32_t rowCount, std::int32_t colCount);
+
+// Records a decision if a trace is attached.
+inline void record(SolverState& state, Decision::Kind kind, Index row, Index col, double value) {
+    DecisionTrace* trace = state.trace;
+    if (trace == nullptr) return;
+    if (trace->count < trace->capacity) trace->entries[trace->count] = Decision{kind, row, col, value};
+    ++trace->count;
+}
 
 }  // namespace solverTesting
 

@@ -140,24 +140,24 @@ Index firstUncoveredZero(const double* column, const unsigned char* rowCover, In
 // replayed side by side in replayValues, from their values as they stood, and written back after
 // the column's subtractions.
 void catchUp(SolverState& state, Index c) {
-    const Index from = state.syncedTo[c], to = state.shiftCount;
+    const Index from = state.element.syncedTo[c], to = state.element.shiftCount;
     if (from == to) return;
-    state.syncedTo[c] = to;
+    state.element.syncedTo[c] = to;
     const Index rows = state.rowCount;
     double* column = state.workMatrix + rows * c;
-    const double* log = state.shiftLog;
-    const Index uncoveredAfter = state.uncoveredAfter[c];
+    const double* log = state.element.shiftLog;
+    const Index uncoveredAfter = state.element.uncoveredAfter[c];
     // The first of these shifts in which the column was uncovered (to + 1 if none).
     const Index firstSubtracted = uncoveredAfter >= to ? to + 1
                                   : uncoveredAfter > from ? uncoveredAfter + 1
                                                           : from + 1;
-    const Index* covered = state.coveredRows;
-    const Index added = state.coveredBefore[to - 1];
-    double* values = state.replayValues;
+    const Index* covered = state.matching.coveredRows;
+    const Index added = state.element.coveredBefore[to - 1];
+    double* values = state.element.replayValues;
     for (Index i = 0; i < added; ++i) values[i] = column[covered[i]];
     for (Index k = from + 1; k <= to; ++k) {
         const double h = log[k - 1];
-        const Index coveredNow = state.coveredBefore[k - 1];
+        const Index coveredNow = state.element.coveredBefore[k - 1];
         for (Index i = 0; i < coveredNow; ++i) values[i] = values[i] + h;
         if (k >= firstSubtracted)
             for (Index i = 0; i < added; ++i) values[i] = values[i] - h;
@@ -170,21 +170,21 @@ void refreshMinimum(SolverState& state, Index c) {
     catchUp(state, c);
     const Index rows = state.rowCount;
     Index row = none;
-    state.colMinimum[c] = uncoveredMinimum(state.workMatrix + rows * c, state.coveredAfter, rows, row);
-    state.colMinimumRow[c] = row;
+    state.element.colMinimum[c] = uncoveredMinimum(state.workMatrix + rows * c, state.element.coveredAfter, rows, row);
+    state.element.colMinimumRow[c] = row;
 }
 
 // Whether colMinimum[c] still is the minimum over the column's candidate rows: it is known, and
 // the row that held it has not been covered since. (Covering rows only removes candidates, and
 // the elements of uncovered rows change only by shifts, which move the minimum along.)
 bool minimumHolds(const SolverState& state, Index c) {
-    const Index row = state.colMinimumRow[c];
+    const Index row = state.element.colMinimumRow[c];
     return row != unknownRow && (row == none || !state.rowCover[row]);
 }
 
 // An uncovered column can hold a zero at an uncovered row only if its minimum is 0 or unknown.
 bool mayHoldZero(const SolverState& state, Index c) {
-    return !minimumHolds(state, c) || state.colMinimum[c] == 0;
+    return !minimumHolds(state, c) || state.element.colMinimum[c] == 0;
 }
 
 bool holdsInfinite(const double* work, std::size_t elementCount) {
@@ -195,19 +195,10 @@ bool holdsInfinite(const double* work, std::size_t elementCount) {
 
 }  // namespace
 
-void runPhases(SolverState& state) {
-    Phase phase = Phase::checkDone;
-    Index pathRow = 0, pathCol = 0;
-    while (phase != Phase::done) {
-        switch (phase) {
-        case Phase::checkDone: phase = checkDone(state); break;
-        case Phase::primeZeros: phase = primeZeros(state, pathRow, pathCol); break;
-        case Phase::augmentPath: phase = augmentPath(state, pathRow, pathCol); break;
-        case Phase::coverStarColumns: phase = coverStarColumns(state); break;
-        case Phase::shiftByMinimum: phase = shiftByMinimum(state); break;
-        case Phase::done: break;
-        }
-    }
+namespace elementSearch {
+
+Phase runPhases(SolverState& state) {
+    return runPhaseLoop<primeZeros, augmentPath, coverStarColumns, shiftByMinimum>(state);
 }
 
 // Every column takes the shifts of the search that ended before the next search reads anything:
@@ -219,62 +210,42 @@ void startSearch(SolverState& state) {
     const Index rows = state.rowCount, cols = state.colCount;
     for (Index c = 0; c < cols; ++c) {
         catchUp(state, c);
-        Index row = state.colMinimumRow[c];
+        Index row = state.element.colMinimumRow[c];
         if (row == unknownRow) continue;
         // A column covered throughout the search was never on the path, so its star is the one
         // it had. Any other column's new star stood in a covered row, or in the path's first
         // row, which was a candidate and may have held the minimum.
-        const Index star = state.starInCol[c];
-        if (row != none && (state.coveredAfter[row] != infinity || row == star)) {
-            state.colMinimumRow[c] = unknownRow;
+        const Index star = state.matching.starInCol[c];
+        if (row != none && (state.element.coveredAfter[row] != infinity || row == star)) {
+            state.element.colMinimumRow[c] = unknownRow;
             continue;
         }
         const double* column = state.workMatrix + rows * c;
-        double least = state.colMinimum[c];
-        for (Index i = 0; i < state.coveredCount; ++i) {
-            const Index r = state.coveredRows[i];
+        double least = state.element.colMinimum[c];
+        for (Index i = 0; i < state.matching.coveredCount; ++i) {
+            const Index r = state.matching.coveredRows[i];
             if (r != star && least > column[r]) {
                 least = column[r];
                 row = r;
             }
         }
-        state.colMinimum[c] = least;
-        state.colMinimumRow[c] = row;
+        state.element.colMinimum[c] = least;
+        state.element.colMinimumRow[c] = row;
     }
-    for (Index i = 0; i < state.coveredCount; ++i) state.coveredAfter[state.coveredRows[i]] = infinity;
-    state.coveredCount = 0;
-    state.shiftCount = 0;
+    for (Index i = 0; i < state.matching.coveredCount; ++i) state.element.coveredAfter[state.matching.coveredRows[i]] = infinity;
+    state.matching.coveredCount = 0;
+    state.element.shiftCount = 0;
     clearAllPending(state);
     for (Index c = 0; c < cols; ++c) {
-        state.syncedTo[c] = 0;
-        state.scanFrom[c] = 0;
+        state.element.syncedTo[c] = 0;
+        state.matching.scanFrom[c] = 0;
         if (state.colCover[c]) {
-            state.uncoveredAfter[c] = never;
+            state.element.uncoveredAfter[c] = never;
         } else {
-            state.uncoveredAfter[c] = 0;
+            state.element.uncoveredAfter[c] = 0;
             if (mayHoldZero(state, c)) markPending(state, c);
         }
     }
-}
-
-// Done when targetStars columns are covered: each covered column holds one of the stars.
-Phase checkDone(SolverState& state) {
-    Index covered = 0;
-    for (Index c = 0; c < state.colCount; ++c) covered += state.colCover[c] ? 1 : 0;
-    if (covered == state.targetStars) {
-        buildAssignment(state.assignment, state.starMask, state.rowCount, state.colCount);
-        return Phase::done;
-    }
-    return Phase::primeZeros;
-}
-
-// Writes each row's star as a 1-based column; rows without a star keep their 0.
-void buildAssignment(double* assignment, const unsigned char* starMask, std::int32_t rowCount,
-                     std::int32_t colCount) {
-    const Index rows = rowCount;
-    for (Index c = colCount - 1; c >= 0; --c)
-        for (Index r = 0; r < rows; ++r)
-            if (starMask[r + rows * c]) assignment[r] = static_cast<double>(c + 1);
 }
 
 // Sweeps the uncovered columns in ascending order, priming the first uncovered zero of each.
@@ -295,29 +266,30 @@ Phase primeZeros(SolverState& state, Index& pathRow, Index& pathCol) {
     Index c = nextPending(state, 0);
     while (c < cols) {
         const double* column = state.workMatrix + rows * c;
-        const Index r = firstUncoveredZero(column, state.rowCover, state.scanFrom[c], rows);
+        const Index r = firstUncoveredZero(column, state.rowCover, state.matching.scanFrom[c], rows);
         if (r == rows) {
             clearPending(state, c);
         } else {
             state.primeMask[r + rows * c] = 1;
-            state.primeInRow[r] = c;
-            const Index s = state.starInRow[r];
+            state.matching.primeInRow[r] = c;
+            solverTesting::record(state, solverTesting::Decision::prime, r, c, 0);
+            const Index s = state.matching.starInRow[r];
             if (s == none) {
                 pathRow = r;
                 pathCol = c;
                 return Phase::augmentPath;
             }
             state.rowCover[r] = 1;
-            state.coveredAfter[r] = static_cast<double>(state.shiftCount);
-            state.coveredRows[state.coveredCount++] = r;
+            state.element.coveredAfter[r] = static_cast<double>(state.element.shiftCount);
+            state.matching.coveredRows[state.matching.coveredCount++] = r;
             state.colCover[s] = 0;
-            state.uncoveredAfter[s] = state.shiftCount;
+            state.element.uncoveredAfter[s] = state.element.shiftCount;
             if (mayHoldZero(state, s)) {
-                state.scanFrom[s] = 0;
+                state.matching.scanFrom[s] = 0;
                 markPending(state, s);
             }
             // Rows above r in column c held no uncovered zero, and r is covered now.
-            state.scanFrom[c] = r + 1;
+            state.matching.scanFrom[c] = r + 1;
             if (r + 1 == rows) clearPending(state, c);
         }
         c = nextPending(state, c + 1);
@@ -330,13 +302,14 @@ Phase primeZeros(SolverState& state, Index& pathRow, Index& pathCol) {
 // every prime and uncovers every row.
 Phase augmentPath(SolverState& state, Index pathRow, Index pathCol) {
     const Index rows = state.rowCount;
+    solverTesting::record(state, solverTesting::Decision::augment, pathRow, pathCol, 0);
     flipPath(state, pathRow, pathCol);
     // The primed rows are the covered ones and pathRow. coveredRows itself is kept for
     // startSearch, which still needs to know when each row was covered.
-    for (Index i = 0; i <= state.coveredCount; ++i) {
-        const Index row = i < state.coveredCount ? state.coveredRows[i] : pathRow;
-        state.primeMask[row + rows * state.primeInRow[row]] = 0;
-        state.primeInRow[row] = none;
+    for (Index i = 0; i <= state.matching.coveredCount; ++i) {
+        const Index row = i < state.matching.coveredCount ? state.matching.coveredRows[i] : pathRow;
+        state.primeMask[row + rows * state.matching.primeInRow[row]] = 0;
+        state.matching.primeInRow[row] = none;
         state.rowCover[row] = 0;
     }
     return Phase::coverStarColumns;
@@ -345,7 +318,7 @@ Phase augmentPath(SolverState& state, Index pathRow, Index pathCol) {
 // Covers every column holding a star; no other column is covered after an augmentation.
 Phase coverStarColumns(SolverState& state) {
     for (Index c = 0; c < state.colCount; ++c)
-        if (state.starInCol[c] != none) state.colCover[c] = 1;
+        if (state.matching.starInCol[c] != none) state.colCover[c] = 1;
     startSearch(state);
     return Phase::checkDone;
 }
@@ -367,7 +340,7 @@ Phase shiftByMinimum(SolverState& state) {
     for (Index c = 0; c < cols; ++c) {
         if (state.colCover[c]) continue;
         if (!minimumHolds(state, c)) refreshMinimum(state, c);
-        if (h > state.colMinimum[c]) h = state.colMinimum[c];
+        if (h > state.element.colMinimum[c]) h = state.element.colMinimum[c];
     }
     if (!mxIsFinite(h)) {
         // Every uncovered element is NaN or +inf: no shift can make a zero, and the same state
@@ -380,20 +353,44 @@ Phase shiftByMinimum(SolverState& state) {
             mexErrMsgIdAndTxt(text::overflowId, "%s", text::overflow);
         mexErrMsgIdAndTxt(text::nanBlocksId, "%s", text::nanBlocks);
     }
-    state.shiftLog[state.shiftCount] = h;
-    state.coveredBefore[state.shiftCount] = state.coveredCount;
-    ++state.shiftCount;
+    solverTesting::record(state, solverTesting::Decision::shift, -1, -1, h);
+    ++state.element.shiftsMade;
+    state.element.shiftLog[state.element.shiftCount] = h;
+    state.element.coveredBefore[state.element.shiftCount] = state.matching.coveredCount;
+    ++state.element.shiftCount;
     for (Index c = 0; c < cols; ++c) {
         if (state.colCover[c]) continue;
-        const double least = state.colMinimum[c] - h;
-        state.colMinimum[c] = least;
+        const double least = state.element.colMinimum[c] - h;
+        state.element.colMinimum[c] = least;
         if (least == 0) {
             catchUp(state, c);
-            state.scanFrom[c] = firstUncoveredZero(state.workMatrix + rows * c, state.rowCover, 0, rows);
+            state.matching.scanFrom[c] = firstUncoveredZero(state.workMatrix + rows * c, state.rowCover, 0, rows);
             markPending(state, c);
         }
     }
     return Phase::primeZeros;
+}
+
+}  // namespace elementSearch
+
+// Done when targetStars columns are covered: each covered column holds one of the stars.
+Phase checkDone(SolverState& state) {
+    Index covered = 0;
+    for (Index c = 0; c < state.colCount; ++c) covered += state.colCover[c] ? 1 : 0;
+    if (covered == state.targetStars) {
+        buildAssignment(state.assignment, state.starMask, state.rowCount, state.colCount);
+        return Phase::done;
+    }
+    return Phase::primeZeros;
+}
+
+// Writes each row's star as a 1-based column; rows without a star keep their 0.
+void buildAssignment(double* assignment, const unsigned char* starMask, std::int32_t rowCount,
+                     std::int32_t colCount) {
+    const Index rows = rowCount;
+    for (Index c = colCount - 1; c >= 0; --c)
+        for (Index r = 0; r < rows; ++r)
+            if (starMask[r + rows * c]) assignment[r] = static_cast<double>(c + 1);
 }
 
 }  // namespace pairsolve

@@ -1,6 +1,6 @@
-// Bookkeeping shared by the two searches (munkres_phases.cpp and exact_search.cpp): the pending-
-// column bit set, the flip of an augmenting path over the star indexes, and the two-lane vector
-// type of the column kernels. Internal to the solver; not installed.
+// What the two searches (munkres_phases.cpp and offset_search.cpp) share: the phase loop, the
+// pending-column bit set, the flip of an augmenting path over the star indexes, and the two-lane
+// vector type of the column kernels.
 #ifndef PAIRSOLVE_SEARCH_BOOKKEEPING_H
 #define PAIRSOLVE_SEARCH_BOOKKEEPING_H
 
@@ -12,24 +12,43 @@
 namespace pairsolve {
 namespace searchBookkeeping {
 
-using Index = std::ptrdiff_t;
-
 constexpr Index none = -1;
 constexpr Index unknownRow = -2;  // a column minimum that must be gathered afresh
+
+// The phase machine of a search whose phases are given: each returns the next phase, and this
+// loop makes the transitions, from checkDone until done (or restart).
+template <Phase (*primeZeros)(SolverState&, Index&, Index&),
+          Phase (*augmentPath)(SolverState&, Index, Index), Phase (*coverStarColumns)(SolverState&),
+          Phase (*shiftByMinimum)(SolverState&)>
+Phase runPhaseLoop(SolverState& state) {
+    Phase phase = Phase::checkDone;
+    Index pathRow = 0, pathCol = 0;
+    for (;;) {
+        switch (phase) {
+        case Phase::checkDone: phase = checkDone(state); break;
+        case Phase::primeZeros: phase = primeZeros(state, pathRow, pathCol); break;
+        case Phase::augmentPath: phase = augmentPath(state, pathRow, pathCol); break;
+        case Phase::coverStarColumns: phase = coverStarColumns(state); break;
+        case Phase::shiftByMinimum: phase = shiftByMinimum(state); break;
+        case Phase::done:
+        case Phase::restart: return phase;
+        }
+    }
+}
 
 // --- Pending columns: one bit per column.
 
 inline void markPending(SolverState& state, Index c) {
-    state.pendingColumns[c / 64] |= std::uint64_t{1} << (c % 64);
+    state.matching.pendingColumns[c / 64] |= std::uint64_t{1} << (c % 64);
 }
 
 inline void clearPending(SolverState& state, Index c) {
-    state.pendingColumns[c / 64] &= ~(std::uint64_t{1} << (c % 64));
+    state.matching.pendingColumns[c / 64] &= ~(std::uint64_t{1} << (c % 64));
 }
 
 inline void clearAllPending(SolverState& state) {
     const Index words = (state.colCount + 63) / 64;
-    for (Index w = 0; w < words; ++w) state.pendingColumns[w] = 0;
+    for (Index w = 0; w < words; ++w) state.matching.pendingColumns[w] = 0;
 }
 
 inline int lowestSetBit(std::uint64_t word) {
@@ -52,10 +71,10 @@ inline Index nextPending(const SolverState& state, Index from) {
     if (from >= cols) return cols;
     const Index words = (cols + 63) / 64;
     Index w = from / 64;
-    std::uint64_t bits = state.pendingColumns[w] & (~std::uint64_t{0} << (from % 64));
+    std::uint64_t bits = state.matching.pendingColumns[w] & (~std::uint64_t{0} << (from % 64));
     while (bits == 0) {
         if (++w == words) return cols;
-        bits = state.pendingColumns[w];
+        bits = state.matching.pendingColumns[w];
     }
     return w * 64 + lowestSetBit(bits);
 }
@@ -72,14 +91,14 @@ inline void flipPath(SolverState& state, Index pathRow, Index pathCol) {
     const Index rows = state.rowCount;
     Index r = pathRow, c = pathCol;
     for (;;) {
-        const Index oldStar = state.starInCol[c];
+        const Index oldStar = state.matching.starInCol[c];
         state.starMask[r + rows * c] = 1;
-        state.starInRow[r] = c;
-        state.starInCol[c] = r;
+        state.matching.starInRow[r] = c;
+        state.matching.starInCol[c] = r;
         if (oldStar == none) break;
         state.starMask[oldStar + rows * c] = 0;
         r = oldStar;
-        c = state.primeInRow[oldStar];
+        c = state.matching.primeInRow[oldStar];
     }
 }
 

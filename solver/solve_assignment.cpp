@@ -1,45 +1,80 @@
-// The driver: copies and checks the caller's matrix, replaces forbidden pairs, reduces one
-// direction, seeds stars greedily, runs the phase machine and adds up the cost.
+// The driver: copies and checks the caller's matrix, replaces forbidden pairs, chooses the search,
+// reduces one direction, seeds stars greedily, runs the phase machine and adds up the cost.
 #include "assignment_solver.h"
 
+#include <cfloat>
 #include <cstdint>
+#include <cstring>
 #include <limits>
+#include <type_traits>
 
 #include "host_services.h"
+#include "search_bookkeeping.h"
 
 namespace pairsolve {
 
 namespace {
 
-using Index = std::ptrdiff_t;
+using searchBookkeeping::lowestSetBit;
+using solverTesting::SearchChoice;
 
-// Whether v may stand in a working matrix that the exact search takes: an integer in [0, limit].
-// For 0 <= v <= limit < 2^52, v + 2^52 lies where doubles are exactly the integers, so
-// (v + 2^52) - 2^52 == v holds exactly when v is one. NaN fails the first test, +inf the second.
-inline bool smallInteger(double v, double limit) {
-    return v >= 0 && v <= limit && (v + 0x1p52) - 0x1p52 == v;
+constexpr Index never = std::numeric_limits<Index>::max();
+
+// The largest integer w with w * 2(lineCount + 1) < 2^53 (offset_search.cpp says why that bound
+// keeps every value of the offset search exact).
+std::uint64_t exactLimit(std::uint64_t lineCount) {
+    return ((std::uint64_t{1} << 53) - 1) / (2 * (lineCount + 1));
 }
 
-// The largest integer w with w * 2(lineCount + 1) < 2^53, counted in 64 bits (exact_search.cpp
-// says why that bound keeps the exact search exact).
-double exactLimit(std::uint64_t lineCount) {
-    return static_cast<double>(((std::uint64_t{1} << 53) - 1) / (2 * (lineCount + 1)));
+// A finite v > 0 as significand * 2^exponent, the significand an integer below 2^53.
+void splitDouble(double v, std::uint64_t& significand, int& exponent) {
+    std::uint64_t bits;
+    std::memcpy(&bits, &v, sizeof bits);
+    const int field = static_cast<int>((bits >> 52) & 0x7ff);
+    significand = bits & ((std::uint64_t{1} << 52) - 1);
+    if (field == 0) {  // subnormal
+        exponent = -1074;
+    } else {
+        significand |= std::uint64_t{1} << 52;
+        exponent = field - 1075;
+    }
 }
 
-// The largest finite element, whether any element is not finite (NaN included), and, for the
-// choice of the search, whether any is NaN and whether every finite one is a small integer.
+// The exponent of the lowest set bit of a finite v > 0: v is a multiple of 2 to that power.
+int lowestBitOf(double v) {
+    std::uint64_t significand;
+    int exponent;
+    splitDouble(v, significand, exponent);
+    return exponent + lowestSetBit(significand);
+}
+
+// largest / 2^lowestBit, an integer (largest is a multiple of that power), or 2^53 when it is at
+// least that. In integers, so that the choice involves no rounding at all.
+std::uint64_t unitsOf(double largest, int lowestBit) {
+    const std::uint64_t cap = std::uint64_t{1} << 53;
+    if (!(largest > 0)) return 0;
+    std::uint64_t significand;
+    int exponent;
+    splitDouble(largest, significand, exponent);
+    const int shift = exponent - lowestBit;  // at least -(trailing zeros of the significand)
+    if (shift < 0) return significand >> -shift;
+    if (shift >= 53 || significand > (cap - 1) >> shift) return cap;
+    return significand << shift;
+}
+
+// The largest finite element of the caller's matrix (-1.0 when there is none) and whether any
+// element is not finite (NaN included), as the forbidden pairs need them; and the summary of the
+// finite elements, for the choice of the search.
 struct Scan {
     double maxFinite;
     bool anyInfinite;
-    bool anyNaN;
-    bool finiteSmallIntegers;
+    MatrixSummary summary;
 };
 
 // Copies costMatrix into workMatrix, refusing the first finite negative element in index order,
 // and scans the copy in the same pass. -0.0 is a zero, not a negative; -inf and NaN pass.
-Scan copyAndCheck(double* workMatrix, const double* costMatrix, std::size_t elementCount,
-                  double exactLimit) {
-    Scan scan{-1.0, false, false, true};
+Scan copyAndCheck(double* workMatrix, const double* costMatrix, std::size_t elementCount) {
+    Scan scan{-1.0, false, MatrixSummary{}};
     for (std::size_t i = 0; i < elementCount; ++i) {
         const double v = costMatrix[i];
         const bool finite = mxIsFinite(v);
@@ -47,12 +82,16 @@ Scan copyAndCheck(double* workMatrix, const double* costMatrix, std::size_t elem
         workMatrix[i] = v;
         if (!finite) {
             scan.anyInfinite = true;
-            if (v != v) scan.anyNaN = true;
+            if (v != v) scan.summary.anyNaN = true;
         } else {
             if (scan.maxFinite < v) scan.maxFinite = v;
-            scan.finiteSmallIntegers = scan.finiteSmallIntegers & smallInteger(v, exactLimit);
+            if (v != 0) {
+                const int bit = lowestBitOf(v);
+                if (bit < scan.summary.lowestBit) scan.summary.lowestBit = bit;
+            }
         }
     }
+    if (scan.maxFinite > 0) scan.summary.largest = scan.maxFinite;
     return scan;
 }
 
@@ -91,17 +130,17 @@ void reduceColumns(double* work, Index rows, Index cols) {
 
 void placeStar(SolverState& s, Index r, Index c) {
     s.starMask[r + s.rowCount * c] = 1;
-    s.starInRow[r] = c;
-    s.starInCol[c] = r;
+    s.matching.starInRow[r] = c;
+    s.matching.starInCol[c] = r;
     s.colCover[c] = 1;
 }
 
 // Rows in ascending order, each starring its first zero in a column not yet taken. No row holds a
 // zero before its firstZero column, so the scan starts there.
-void seedByRows(SolverState& s, const Index* firstZero) {
+void seedByRows(SolverState& s) {
     const Index rows = s.rowCount, cols = s.colCount;
     for (Index r = 0; r < rows; ++r) {
-        for (Index c = firstZero[r]; c < cols; ++c) {
+        for (Index c = s.reduction.firstZero[r]; c < cols; ++c) {
             if (s.workMatrix[r + rows * c] == 0 && !s.colCover[c]) {
                 placeStar(s, r, c);
                 break;
@@ -127,107 +166,235 @@ void seedByColumns(SolverState& s) {
     for (Index r = 0; r < rows; ++r) s.rowCover[r] = 0;
 }
 
-// The search's bookkeeping (see SolverState) lives in one block: the 8-byte entries first, then
-// the indexes, so every part is aligned. Counted in 64 bits, which always suffice.
-std::uint64_t scratchBytes(std::size_t rows, std::size_t cols) {
-    const std::uint64_t m = rows, n = cols;
-    const std::uint64_t eightByteEntries =
-        n + (m + 1) + m + m + (n + 63) / 64 + 2 * m + 3 * n;  // the last for the exact search
-    return eightByteEntries * 8 + (4 * m + 1 + 9 * n) * sizeof(Index);
+// Capacities of the certified offset search's history and known elements, per line (row or
+// column): typical calls make about 2n shifts, cover about 40 rows a line at n = 1600 and know a
+// few elements a line; a call that needs more gives up and restarts.
+constexpr std::uint64_t shiftsPerLine = 8;
+constexpr std::uint64_t eventsPerLine = 128;
+constexpr std::uint64_t knownPerLine = 16;
+
+// The bookkeeping block: every part of SolverState that lives for one call, carved from one
+// buffer. With state null it only counts the bytes (in 64 bits, which always suffice); with a
+// state it points the parts into block. The parts are taken largest alignment first. history:
+// the certified offset search's history and known elements are part of it.
+std::uint64_t layOutScratch(SolverState* state, void* block, std::uint64_t rows,
+                            std::uint64_t cols, bool history) {
+    std::uint64_t used = 0;
+    char* base = static_cast<char*>(block);
+    const auto take = [&](auto*& part, std::uint64_t count) {
+        using Part = std::remove_reference_t<decltype(*part)>;
+        if (state != nullptr) part = reinterpret_cast<Part*>(base + used);
+        used += count * sizeof(Part);
+    };
+    SolverState dummy{};
+    SolverState& s = state != nullptr ? *state : dummy;
+    Matching& matching = s.matching;
+    ElementSearch& element = s.element;
+    OffsetSearch& offset = s.offset;
+    const std::uint64_t lines = rows + cols;
+    const std::uint64_t shifts = history ? shiftsPerLine * lines + 64 : 0;
+    const std::uint64_t events = history ? eventsPerLine * lines + 256 : 0;
+    const std::uint64_t known = history ? knownPerLine * lines + 64 : 0;
+    // 8-byte parts
+    take(offset.known, known);
+    take(offset.events, events);
+    take(offset.shiftLog, shifts);
+    take(matching.pendingColumns, (cols + 63) / 64);
+    take(matching.starInRow, rows);
+    take(matching.starInCol, cols);
+    take(matching.primeInRow, rows);
+    take(matching.coveredRows, rows);
+    take(matching.scanFrom, cols);
+    take(element.shiftLog, rows + 1);
+    take(element.coveredBefore, rows + 1);
+    take(element.coveredAfter, rows);
+    take(element.uncoveredAfter, cols);
+    take(element.syncedTo, cols);
+    take(element.replayValues, rows);
+    take(element.colMinimum, cols);
+    take(element.colMinimumRow, cols);
+    take(offset.rowOffset, rows);
+    take(offset.scanOffset, rows);
+    take(offset.colOffset, cols);
+    take(offset.topRows, rows >= listedRows ? columnTopSize * cols : 0);
+    take(offset.topCount, cols);
+    take(offset.topBound, cols);
+    take(offset.floor, cols);
+    take(offset.floorRow, cols);
+    take(offset.floorOffset, cols);
+    take(offset.keyBound, cols);
+    take(offset.keyBoundRow, cols);
+    take(offset.passLeast, cols);
+    take(offset.passLeastRow, cols);
+    take(offset.tiedColumns, cols);
+    take(offset.zeroFlagsAt, cols);
+    take(offset.searchedAt, cols);
+    take(offset.searchStart, history ? (rows < cols ? rows : cols) + 1 : 0);
+    take(offset.colStarSearch, history ? cols : 0);
+    take(offset.rowEvents, history ? rows : 0);
+    take(offset.rowLastEvent, history ? rows : 0);
+    take(offset.colEvents, history ? cols : 0);
+    take(offset.colLastEvent, history ? cols : 0);
+    take(offset.rowKnown, history ? rows : 0);
+    take(s.reduction.rowMinimum, rows);
+    take(s.reduction.firstZero, rows);
+    take(offset.unlisted, cols);  // bytes last
+    if (state != nullptr) {
+        offset.shiftCapacity = static_cast<Index>(shifts);
+        offset.eventCapacity = static_cast<Index>(events);
+        offset.knownCapacity = static_cast<Index>(known);
+    }
+    return used;
 }
 
-// Points the bookkeeping into block and sets it for no stars, no primes, no covered row and no
-// shift made.
-void layOutScratch(SolverState& s, void* block, Index rows, Index cols) {
-    char* next = static_cast<char*>(block);
-    const auto take = [&next](std::size_t bytes) {
-        char* part = next;
-        next += bytes;
-        return part;
-    };
-    s.colMinimum = reinterpret_cast<double*>(take(cols * sizeof(double)));
-    s.shiftLog = reinterpret_cast<double*>(take((rows + 1) * sizeof(double)));
-    s.coveredAfter = reinterpret_cast<double*>(take(rows * sizeof(double)));
-    s.replayValues = reinterpret_cast<double*>(take(rows * sizeof(double)));
-    s.pendingColumns = reinterpret_cast<std::uint64_t*>(take((cols + 63) / 64 * sizeof(std::uint64_t)));
-    s.starInRow = reinterpret_cast<Index*>(take(rows * sizeof(Index)));
-    s.primeInRow = reinterpret_cast<Index*>(take(rows * sizeof(Index)));
-    s.coveredRows = reinterpret_cast<Index*>(take(rows * sizeof(Index)));
-    s.coveredBefore = reinterpret_cast<Index*>(take((rows + 1) * sizeof(Index)));
-    s.starInCol = reinterpret_cast<Index*>(take(cols * sizeof(Index)));
-    s.scanFrom = reinterpret_cast<Index*>(take(cols * sizeof(Index)));
-    s.uncoveredAfter = reinterpret_cast<Index*>(take(cols * sizeof(Index)));
-    s.syncedTo = reinterpret_cast<Index*>(take(cols * sizeof(Index)));
-    s.colMinimumRow = reinterpret_cast<Index*>(take(cols * sizeof(Index)));
-    s.rowOffset = reinterpret_cast<double*>(take(rows * sizeof(double)));
-    s.coveredOffset = reinterpret_cast<double*>(take(rows * sizeof(double)));
-    s.colOffset = reinterpret_cast<double*>(take(cols * sizeof(double)));
-    s.colFloor = reinterpret_cast<double*>(take(cols * sizeof(double)));
-    s.colFloorOffset = reinterpret_cast<double*>(take(cols * sizeof(double)));
-    s.colFloorRow = reinterpret_cast<Index*>(take(cols * sizeof(Index)));
-    s.tiedColumns = reinterpret_cast<Index*>(take(cols * sizeof(Index)));
-    s.zeroFlagsAt = reinterpret_cast<Index*>(take(cols * sizeof(Index)));
-    s.searchedAt = reinterpret_cast<Index*>(take(cols * sizeof(Index)));
+// Sets the bookkeeping for no stars, no primes, no covered row and no shift made.
+void resetBookkeeping(SolverState& s) {
+    const Index rows = s.rowCount, cols = s.colCount;
+    const double infinity = std::numeric_limits<double>::infinity();
+    Matching& matching = s.matching;
+    ElementSearch& element = s.element;
+    OffsetSearch& offset = s.offset;
+    const bool history = offset.shiftCapacity > 0;
     for (Index r = 0; r < rows; ++r) {
-        s.coveredAfter[r] = std::numeric_limits<double>::infinity();
-        s.starInRow[r] = -1;
-        s.primeInRow[r] = -1;
-        s.rowOffset[r] = 0;
+        matching.starInRow[r] = -1;
+        matching.primeInRow[r] = -1;
+        element.coveredAfter[r] = infinity;
+        offset.rowOffset[r] = 0;
+        offset.scanOffset[r] = 0;
+        if (history) {
+            offset.rowEvents[r] = -1;
+            offset.rowLastEvent[r] = -1;
+            offset.rowKnown[r] = -1;
+        }
     }
     for (Index c = 0; c < cols; ++c) {
-        s.starInCol[c] = -1;
-        s.syncedTo[c] = 0;
-        s.colMinimumRow[c] = -2;  // not known
-        s.colOffset[c] = 0;
-        s.colFloorRow[c] = -2;
-        s.zeroFlagsAt[c] = -1;
-        s.searchedAt[c] = -1;
+        matching.starInCol[c] = -1;
+        element.syncedTo[c] = 0;
+        element.colMinimumRow[c] = -2;  // not known
+        offset.colOffset[c] = 0;
+        offset.topCount[c] = 0;
+        offset.topBound[c] = -infinity;
+        offset.unlisted[c] = rows < listedRows ? 1 : 0;
+        offset.floorRow[c] = -2;
+        offset.zeroFlagsAt[c] = -1;
+        offset.searchedAt[c] = -1;
+        if (history) {
+            offset.colStarSearch[c] = never;
+            offset.colEvents[c] = -1;
+            offset.colLastEvent[c] = -1;
+        }
     }
-    s.shiftsMade = 0;
-    s.coveredCount = 0;
-    s.shiftCount = 0;
-    s.shiftTotal = 0;
+    matching.coveredCount = 0;
+    element.shiftCount = 0;
+    element.shiftsMade = 0;
+    offset.shiftsMade = 0;
+    offset.searchCount = 0;
+    offset.eventCount = 0;
+    offset.knownCount = 0;
+    offset.gaveUp = false;
+    offset.replays = 0;
+    offset.replaySteps = 0;
+    offset.work = 0;
+}
+
+void reduceAndSeed(SolverState& s) {
+    if (s.rowCount <= s.colCount) {
+        s.targetStars = s.rowCount;
+        reduceRows(s.workMatrix, s.rowCount, s.colCount, s.reduction.rowMinimum,
+                   s.reduction.firstZero);
+        seedByRows(s);
+    } else {
+        s.targetStars = s.colCount;
+        reduceColumns(s.workMatrix, s.rowCount, s.colCount);
+        seedByColumns(s);
+    }
+}
+
+// After the offset search gave up: the state as it was after seeding, from the reduced matrix,
+// which the offset search never writes. Only its stars and its primes are marked in the masks.
+void startAgain(SolverState& s) {
+    const Index rows = s.rowCount, cols = s.colCount;
+    for (Index r = 0; r < rows; ++r) {
+        const Index star = s.matching.starInRow[r], prime = s.matching.primeInRow[r];
+        if (star >= 0) s.starMask[r + rows * star] = 0;
+        if (prime >= 0) s.primeMask[r + rows * prime] = 0;
+        s.rowCover[r] = 0;
+    }
+    for (Index c = 0; c < cols; ++c) s.colCover[c] = 0;
+    resetBookkeeping(s);
+    if (rows <= cols)
+        seedByRows(s);
+    else
+        seedByColumns(s);
 }
 
 void runSolve(double* assignment, double* cost, const double* costMatrix, std::int32_t rowCount,
-           std::int32_t colCount, bool exactAllowed);
+              std::int32_t colCount, SearchChoice choice, solverTesting::SearchReport* report,
+              solverTesting::DecisionTrace* trace);
 
 }  // namespace
 
-// The driver makes the same test on the fly: on the finite elements as it copies them, and on
-// forbiddenValue for the infinite ones.
-bool exactSearchApplies(const double* workMatrix, std::size_t elementCount, std::int32_t rowCount,
-                        std::int32_t colCount) {
-    const double limit = exactLimit(static_cast<std::uint64_t>(rowCount) +
-                                    static_cast<std::uint64_t>(colCount));
-    for (std::size_t i = 0; i < elementCount; ++i)
-        if (!smallInteger(workMatrix[i], limit)) return false;
-    return true;
+void summarize(MatrixSummary& summary, double v) {
+    if (v != v) {
+        summary.anyNaN = true;
+    } else if (!mxIsFinite(v)) {
+        summary.anyInfinite = true;
+    } else {
+        if (summary.largest < v) summary.largest = v;
+        if (v != 0) {
+            const int bit = lowestBitOf(v);
+            if (bit < summary.lowestBit) summary.lowestBit = bit;
+        }
+    }
+}
+
+Search chooseSearch(const MatrixSummary& summary, std::int32_t rowCount, std::int32_t colCount,
+                    SearchChoice choice) {
+    if (choice == SearchChoice::elementByElement || summary.anyNaN || summary.anyInfinite)
+        return Search::elementByElement;
+    const std::uint64_t rows = static_cast<std::uint64_t>(rowCount);
+    const std::uint64_t cols = static_cast<std::uint64_t>(colCount);
+    if (unitsOf(summary.largest, summary.lowestBit) <= exactLimit(rows + cols))
+        return Search::offsetExact;
+    // (2T + 2) W below the double range, with room to spare for rounding.
+    const double lines = 2.0 * static_cast<double>(rowCount < colCount ? rowCount : colCount) + 2.0;
+    if (!(summary.largest <= DBL_MAX / lines * 0.5)) return Search::elementByElement;
+    return Search::offsetCertified;
+}
+
+Search searchFor(const double* workMatrix, std::size_t elementCount, std::int32_t rowCount,
+                 std::int32_t colCount, SearchChoice choice) {
+    MatrixSummary summary;
+    for (std::size_t i = 0; i < elementCount; ++i) summarize(summary, workMatrix[i]);
+    return chooseSearch(summary, rowCount, colCount, choice);
 }
 
 void solveAssignment(double* assignment, double* cost, const double* costMatrix,
                      std::int32_t rowCount, std::int32_t colCount) {
-    runSolve(assignment, cost, costMatrix, rowCount, colCount, true);
+    runSolve(assignment, cost, costMatrix, rowCount, colCount, SearchChoice::chosen, nullptr,
+             nullptr);
+}
+
+void solverTesting::solve(SearchChoice choice, double* assignment, double* cost,
+                          const double* costMatrix, std::int32_t rowCount, std::int32_t colCount,
+                          SearchReport* report, DecisionTrace* trace) {
+    if (report != nullptr) *report = SearchReport{};
+    if (trace != nullptr) trace->count = trace->restartedAt = 0;
+    runSolve(assignment, cost, costMatrix, rowCount, colCount, choice, report, trace);
 }
 
 void solverTesting::solveWithoutExactSearch(double* assignment, double* cost,
                                             const double* costMatrix, std::int32_t rowCount,
                                             std::int32_t colCount) {
-    runSolve(assignment, cost, costMatrix, rowCount, colCount, false);
-}
-
-void solverTesting::solve(SearchChoice choice, double* assignment, double* cost,
-                          const double* costMatrix, std::int32_t rowCount, std::int32_t colCount,
-                          SearchReport* report) {
-    if (report != nullptr) *report = SearchReport{};
-    runSolve(assignment, cost, costMatrix, rowCount, colCount,
-                       choice != SearchChoice::elementByElement);
+    runSolve(assignment, cost, costMatrix, rowCount, colCount, SearchChoice::elementByElement,
+             nullptr, nullptr);
 }
 
 namespace {
 
 void runSolve(double* assignment, double* cost, const double* costMatrix, std::int32_t rowCount,
-           std::int32_t colCount, bool exactAllowed) {
+              std::int32_t colCount, SearchChoice choice, solverTesting::SearchReport* report,
+              solverTesting::DecisionTrace* trace) {
     if (rowCount < 0 || colCount < 0)
         mexErrMsgIdAndTxt(text::inputSizeId, "Matrix dimensions must not be negative.");
     // The byte sizes of the working copy and of the search's bookkeeping must fit size_t; on a
@@ -236,7 +403,7 @@ void runSolve(double* assignment, double* cost, const double* costMatrix, std::i
     const std::size_t rows = static_cast<std::size_t>(rowCount);
     const std::size_t cols = static_cast<std::size_t>(colCount);
     if ((cols != 0 && rows > std::numeric_limits<std::size_t>::max() / sizeof(double) / cols) ||
-        scratchBytes(rows, cols) > std::numeric_limits<std::size_t>::max())
+        layOutScratch(nullptr, nullptr, rows, cols, true) > std::numeric_limits<std::size_t>::max())
         mexErrMsgIdAndTxt(text::inputSizeId,
                           "A %d x %d matrix is too large to solve on this platform.",
                           static_cast<int>(rowCount), static_cast<int>(colCount));
@@ -246,12 +413,8 @@ void runSolve(double* assignment, double* cost, const double* costMatrix, std::i
     for (std::size_t r = 0; r < rows; ++r) assignment[r] = 0;
 
     double* workMatrix = static_cast<double*>(mxMalloc(elementCount * sizeof(double)));
-    const double limit = exactLimit(rows + cols);
-    const Scan scan = copyAndCheck(workMatrix, costMatrix, elementCount, limit);
+    Scan scan = copyAndCheck(workMatrix, costMatrix, elementCount);
 
-    // The exact search is chosen on the matrix the search will see (exactSearchApplies): forbidden
-    // pairs replaced, not yet reduced (the reduction only lowers elements).
-    bool exact = exactAllowed && !scan.anyNaN && scan.finiteSmallIntegers;
     bool forbiddenOverflowed = false;
     if (scan.anyInfinite) {
         if (scan.maxFinite == -1.0) {
@@ -264,50 +427,67 @@ void runSolve(double* assignment, double* cost, const double* costMatrix, std::i
         const double forbiddenValue = scan.maxFinite > 0
                                           ? (10.0 * scan.maxFinite) * static_cast<double>(elementCount)
                                           : 10.0;
+        bool replaced = false;
         for (std::size_t i = 0; i < elementCount; ++i) {
             if (mxIsInf(workMatrix[i])) {
                 workMatrix[i] = forbiddenValue;
+                replaced = true;
                 if (!mxIsFinite(forbiddenValue)) forbiddenOverflowed = true;
             }
         }
-        exact = exact && smallInteger(forbiddenValue, limit);
+        // The search sees forbiddenValue where the caller wrote an infinity.
+        if (replaced) summarize(scan.summary, forbiddenValue);
     }
+    const Search search = chooseSearch(scan.summary, rowCount, colCount, choice);
 
-    SolverState state;
+    SolverState state{};
     state.workMatrix = workMatrix;
     state.colCover = static_cast<unsigned char*>(mxCalloc(cols, 1));
     state.rowCover = static_cast<unsigned char*>(mxCalloc(rows, 1));
     state.starMask = static_cast<unsigned char*>(mxCalloc(elementCount, 1));
     state.primeMask = static_cast<unsigned char*>(mxCalloc(elementCount, 1));
     state.nextStarMask = static_cast<unsigned char*>(mxCalloc(elementCount, 1));
-    void* scratch = mxMalloc(static_cast<std::size_t>(scratchBytes(rows, cols)));
-    layOutScratch(state, scratch, rowCount, colCount);
+    const bool history = search == Search::offsetCertified;
+    void* scratch = mxMalloc(static_cast<std::size_t>(layOutScratch(nullptr, nullptr, rows, cols, history)));
+    layOutScratch(&state, scratch, rows, cols, history);
     state.rowCount = rowCount;
     state.colCount = colCount;
     state.assignment = assignment;
     state.forbiddenOverflowed = forbiddenOverflowed;
+    state.trace = trace;
+    state.offset.exact = search == Search::offsetExact;
+    state.offset.budgeted = choice == SearchChoice::chosen;
+    state.offset.zeroFlags = state.nextStarMask;
+    resetBookkeeping(state);
 
     // Only one direction is reduced: rows when they are the fewer (or as many), columns otherwise,
     // so that every line that must be matched holds a zero.
-    if (rowCount <= colCount) {
-        state.targetStars = rowCount;
-        // The search has not started: its column minima and scan starts (colCount >= rowCount
-        // entries each) hold the row minima and first zeros until startSearch sets them.
-        reduceRows(workMatrix, rowCount, colCount, state.colMinimum, state.scanFrom);
-        seedByRows(state, state.scanFrom);
-    } else {
-        state.targetStars = colCount;
-        reduceColumns(workMatrix, rowCount, colCount);
-        seedByColumns(state);
-    }
+    reduceAndSeed(state);
 
     // The starred columns are covered already, so the machine starts at checkDone.
-    if (exact) {
-        exactSearch::startSearch(state);
-        exactSearch::runPhases(state);
-    } else {
-        startSearch(state);
-        runPhases(state);
+    bool restarted = false;
+    if (search != Search::elementByElement) {
+        offsetSearch::startSearch(state);
+        if (offsetSearch::runPhases(state) == Phase::restart) {
+            restarted = true;
+            if (trace != nullptr) trace->restartedAt = trace->count;
+            startAgain(state);
+        }
+    }
+    if (search == Search::elementByElement || restarted) {
+        elementSearch::startSearch(state);
+        elementSearch::runPhases(state);
+    }
+
+    if (report != nullptr) {
+        report->offsetRan = search != Search::elementByElement;
+        report->exactOffsets = search == Search::offsetExact;
+        report->restarted = restarted;
+        report->shifts = static_cast<std::uint64_t>(
+            search == Search::elementByElement || restarted ? state.element.shiftsMade
+                                                           : state.offset.shiftsMade);
+        report->replays = state.offset.replays;
+        report->replaySteps = state.offset.replaySteps;
     }
 
     addUpCost(assignment, cost, costMatrix, rowCount);

@@ -32,6 +32,10 @@ using solve_outcome::solveWith;
 
 namespace {
 
+bool exactSearchApplies(const double* w, std::size_t n, std::int32_t r, std::int32_t c) {
+    return searchFor(w, n, r, c, solverTesting::SearchChoice::chosen) == Search::offsetExact;
+}
+
 constexpr double inf = std::numeric_limits<double>::infinity();
 constexpr double NaN = std::numeric_limits<double>::quiet_NaN();
 
