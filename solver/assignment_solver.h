@@ -247,6 +247,15 @@ Phase coverStarColumns(SolverState& state);
 Phase shiftByMinimum(SolverState& state);
 }  // namespace elementSearch
 
+// The element-by-element search without its bookkeeping, for small matrices (munkres_phases.cpp).
+namespace plainSearch {
+Phase runPhases(SolverState& state);
+void startSearch(SolverState& state);
+Phase primeZeros(SolverState& state, Index& pathRow, Index& pathCol);
+Phase coverStarColumns(SolverState& state);
+Phase shiftByMinimum(SolverState& state);
+}  // namespace plainSearch
+
 // The offset search (offset_search.cpp): the same phases over the same matching.
 namespace offsetSearch {
 Phase runPhases(SolverState& state);  // done, or restart when it gave up
@@ -260,6 +269,7 @@ Phase shiftByMinimum(SolverState& state);
 // Which search a call runs, and how.
 enum class Search {
     elementByElement,
+    plain,            // the element-by-element search without its bookkeeping
     offsetExact,      // the offset search, every value exact
     offsetCertified,  // the offset search, decisions certified by margins and exact replays
 };
@@ -269,6 +279,7 @@ enum class SearchChoice {
     chosen,            // as solveAssignment chooses
     offset,            // the offset search wherever it can run, whatever its size, and no budget
     elementByElement,  // the element-by-element search whatever the matrix
+    plain,             // its plain form whatever the size
 };
 }  // namespace solverTesting
 

@@ -193,6 +193,18 @@ bool holdsInfinite(const double* work, std::size_t elementCount) {
     return false;
 }
 
+// Every uncovered element is NaN or +inf: no shift can make a zero, and the same state would
+// come back forever. An infinite element means a value overflowed; otherwise the NaNs leave too
+// few usable pairs. The matrix must hold every shift made. The host's error call does not
+// return.
+void stall(const SolverState& state) {
+    const std::size_t elementCount =
+        static_cast<std::size_t>(state.rowCount) * static_cast<std::size_t>(state.colCount);
+    if (state.forbiddenOverflowed || holdsInfinite(state.workMatrix, elementCount))
+        mexErrMsgIdAndTxt(text::overflowId, "%s", text::overflow);
+    mexErrMsgIdAndTxt(text::nanBlocksId, "%s", text::nanBlocks);
+}
+
 }  // namespace
 
 namespace elementSearch {
@@ -343,15 +355,8 @@ Phase shiftByMinimum(SolverState& state) {
         if (h > state.element.colMinimum[c]) h = state.element.colMinimum[c];
     }
     if (!mxIsFinite(h)) {
-        // Every uncovered element is NaN or +inf: no shift can make a zero, and the same state
-        // would come back forever. An infinite element means a value overflowed; otherwise the
-        // NaNs leave too few usable pairs.
         for (Index c = 0; c < cols; ++c) catchUp(state, c);
-        const std::size_t elementCount =
-            static_cast<std::size_t>(rows) * static_cast<std::size_t>(cols);
-        if (state.forbiddenOverflowed || holdsInfinite(state.workMatrix, elementCount))
-            mexErrMsgIdAndTxt(text::overflowId, "%s", text::overflow);
-        mexErrMsgIdAndTxt(text::nanBlocksId, "%s", text::nanBlocks);
+        stall(state);
     }
     solverTesting::record(state, solverTesting::Decision::shift, -1, -1, h);
     ++state.element.shiftsMade;
@@ -372,6 +377,92 @@ Phase shiftByMinimum(SolverState& state) {
 }
 
 }  // namespace elementSearch
+
+// The element-by-element search as the method states it, for small matrices, where deferring
+// shifts and keeping column minima cost more than they save: a shift is applied to every
+// element at once, in the same two passes, and the sweeps read the matrix itself. Only the
+// matching's indexes are kept (and the augmentation is the other search's).
+namespace plainSearch {
+
+Phase runPhases(SolverState& state) {
+    return runPhaseLoop<primeZeros, elementSearch::augmentPath, coverStarColumns, shiftByMinimum>(
+        state);
+}
+
+// Within a search rows only get covered, so between two shifts a column read down to some row
+// holds no uncovered zero above it: scanFrom is where its reading goes on.
+void startSearch(SolverState& state) {
+    state.matching.coveredCount = 0;
+    for (Index c = 0; c < state.colCount; ++c) state.matching.scanFrom[c] = 0;
+}
+
+Phase primeZeros(SolverState& state, Index& pathRow, Index& pathCol) {
+    const Index rows = state.rowCount, cols = state.colCount;
+    Matching& matching = state.matching;
+    bool found = true;
+    while (found) {
+        found = false;
+        for (Index c = 0; c < cols; ++c) {
+            if (state.colCover[c]) continue;  // read as the sweep reaches the column
+            const double* column = state.workMatrix + rows * c;
+            Index r = matching.scanFrom[c];
+            while (r < rows && (state.rowCover[r] || column[r] != 0)) ++r;
+            matching.scanFrom[c] = r;
+            if (r == rows) continue;
+            state.primeMask[r + rows * c] = 1;
+            matching.primeInRow[r] = c;
+            solverTesting::record(state, solverTesting::Decision::prime, r, c, 0);
+            const Index s = matching.starInRow[r];
+            if (s == none) {
+                pathRow = r;
+                pathCol = c;
+                return Phase::augmentPath;
+            }
+            state.rowCover[r] = 1;
+            matching.coveredRows[matching.coveredCount++] = r;
+            state.colCover[s] = 0;
+            matching.scanFrom[s] = 0;
+            found = true;  // and on with column c + 1
+        }
+    }
+    return Phase::shiftByMinimum;
+}
+
+Phase coverStarColumns(SolverState& state) {
+    for (Index c = 0; c < state.colCount; ++c)
+        if (state.matching.starInCol[c] != none) state.colCover[c] = 1;
+    startSearch(state);
+    return Phase::checkDone;
+}
+
+Phase shiftByMinimum(SolverState& state) {
+    const Index rows = state.rowCount, cols = state.colCount;
+    Matching& matching = state.matching;
+    double h = mxGetInf();
+    for (Index c = 0; c < cols; ++c) {
+        if (state.colCover[c]) continue;
+        const double* column = state.workMatrix + rows * c;
+        for (Index r = 0; r < rows; ++r)
+            if (!state.rowCover[r] && h > column[r]) h = column[r];
+    }
+    if (!mxIsFinite(h)) stall(state);
+    solverTesting::record(state, solverTesting::Decision::shift, -1, -1, h);
+    ++state.element.shiftsMade;
+    // Column by column; within an element, the covered row's addition comes first.
+    for (Index c = 0; c < cols; ++c) {
+        double* column = state.workMatrix + rows * c;
+        for (Index i = 0; i < matching.coveredCount; ++i) {
+            const Index r = matching.coveredRows[i];
+            column[r] = column[r] + h;
+        }
+        matching.scanFrom[c] = 0;
+        if (state.colCover[c]) continue;
+        for (Index r = 0; r < rows; ++r) column[r] = column[r] - h;
+    }
+    return Phase::primeZeros;
+}
+
+}  // namespace plainSearch
 
 // Done when targetStars columns are covered: each covered column holds one of the stars.
 Phase checkDone(SolverState& state) {

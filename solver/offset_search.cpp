@@ -483,6 +483,8 @@ void advance(OffsetSearch& o, KnownElement& e, Index r) {
 // returns a meaningless value) when the known elements are full or the budget is spent.
 double exactValue(SolverState& state, Index r, Index c) {
     OffsetSearch& o = state.offset;
+    // Before the first shift every element is as the reduction left it.
+    if (o.shiftsMade == 0) return state.workMatrix[r + static_cast<Index>(state.rowCount) * c];
     Index k = o.rowKnown[r];
     std::uint64_t looked = 0;
     while (k != none && o.known[k].col != c) {
@@ -504,9 +506,12 @@ double exactValue(SolverState& state, Index r, Index c) {
     advance(o, o.known[k], r);
     // The budget: a replayed step against about 32 elements the other search would have shifted
     // (its work so far is the shifts made times the matrix), so that giving up costs at most a
-    // quarter of what that search takes for the call.
-    if (o.budgeted && static_cast<double>(static_cast<std::int64_t>(o.work)) * 32.0 >
-                          static_cast<double>(o.shiftsMade + 1) * state.rowCount * state.colCount)
+    // quarter of what that search takes for the call; and a few hundred steps a line whatever
+    // the shifts, which a small matrix spends in no time.
+    if (o.budgeted &&
+        static_cast<double>(static_cast<std::int64_t>(o.work)) * 32.0 >
+            static_cast<double>(o.shiftsMade + 1) * state.rowCount * state.colCount +
+                8192.0 * (static_cast<double>(state.rowCount) + state.colCount))
         giveUp(o);
     return o.known[k].value;
 }

@@ -20,6 +20,10 @@ using solverTesting::SearchChoice;
 
 constexpr Index never = std::numeric_limits<Index>::max();
 
+// Up to this many elements (20 x 20) the plain element-by-element search is the fastest: each of
+// its steps is a pass over a matrix that fits in the first-level cache, and it keeps nothing.
+constexpr std::uint64_t plainElements = 400;
+
 // The largest integer w with w * 2(lineCount + 1) < 2^53 (offset_search.cpp says why that bound
 // keeps every value of the offset search exact).
 std::uint64_t exactLimit(std::uint64_t lineCount) {
@@ -72,8 +76,10 @@ struct Scan {
 };
 
 // Copies costMatrix into workMatrix, refusing the first finite negative element in index order,
-// and scans the copy in the same pass. -0.0 is a zero, not a negative; -inf and NaN pass.
-Scan copyAndCheck(double* workMatrix, const double* costMatrix, std::size_t elementCount) {
+// and scans the copy in the same pass. -0.0 is a zero, not a negative; -inf and NaN pass. The
+// finite elements' lowest bits are gathered only when the choice of the search needs them.
+Scan copyAndCheck(double* workMatrix, const double* costMatrix, std::size_t elementCount,
+                  bool lowestBits) {
     Scan scan{-1.0, false, MatrixSummary{}};
     for (std::size_t i = 0; i < elementCount; ++i) {
         const double v = costMatrix[i];
@@ -85,7 +91,7 @@ Scan copyAndCheck(double* workMatrix, const double* costMatrix, std::size_t elem
             if (v != v) scan.summary.anyNaN = true;
         } else {
             if (scan.maxFinite < v) scan.maxFinite = v;
-            if (v != 0) {
+            if (lowestBits && v != 0) {
                 const int bit = lowestBitOf(v);
                 if (bit < scan.summary.lowestBit) scan.summary.lowestBit = bit;
             }
@@ -350,6 +356,10 @@ void summarize(MatrixSummary& summary, double v) {
 
 Search chooseSearch(const MatrixSummary& summary, std::int32_t rowCount, std::int32_t colCount,
                     SearchChoice choice) {
+    if (choice == SearchChoice::plain ||
+        (choice == SearchChoice::chosen &&
+         static_cast<std::uint64_t>(rowCount) * static_cast<std::uint64_t>(colCount) <= plainElements))
+        return Search::plain;
     if (choice == SearchChoice::elementByElement || summary.anyNaN || summary.anyInfinite)
         return Search::elementByElement;
     const std::uint64_t rows = static_cast<std::uint64_t>(rowCount);
@@ -413,7 +423,9 @@ void runSolve(double* assignment, double* cost, const double* costMatrix, std::i
     for (std::size_t r = 0; r < rows; ++r) assignment[r] = 0;
 
     double* workMatrix = static_cast<double*>(mxMalloc(elementCount * sizeof(double)));
-    Scan scan = copyAndCheck(workMatrix, costMatrix, elementCount);
+    const bool plain = choice == SearchChoice::plain ||
+                       (choice == SearchChoice::chosen && elementCount <= plainElements);
+    Scan scan = copyAndCheck(workMatrix, costMatrix, elementCount, !plain);
 
     bool forbiddenOverflowed = false;
     if (scan.anyInfinite) {
@@ -466,10 +478,18 @@ void runSolve(double* assignment, double* cost, const double* costMatrix, std::i
 
     // The starred columns are covered already, so the machine starts at checkDone.
     bool restarted = false;
-    if (search != Search::elementByElement) {
+    std::uint64_t offsetReplays = 0, offsetReplaySteps = 0;
+    const bool offset = search == Search::offsetExact || search == Search::offsetCertified;
+    if (search == Search::plain) {
+        plainSearch::startSearch(state);
+        plainSearch::runPhases(state);
+    }
+    if (offset) {
         offsetSearch::startSearch(state);
         if (offsetSearch::runPhases(state) == Phase::restart) {
             restarted = true;
+            offsetReplays = state.offset.replays;
+            offsetReplaySteps = state.offset.replaySteps;
             if (trace != nullptr) trace->restartedAt = trace->count;
             startAgain(state);
         }
@@ -480,14 +500,13 @@ void runSolve(double* assignment, double* cost, const double* costMatrix, std::i
     }
 
     if (report != nullptr) {
-        report->offsetRan = search != Search::elementByElement;
+        report->offsetRan = offset;
         report->exactOffsets = search == Search::offsetExact;
         report->restarted = restarted;
         report->shifts = static_cast<std::uint64_t>(
-            search == Search::elementByElement || restarted ? state.element.shiftsMade
-                                                           : state.offset.shiftsMade);
-        report->replays = state.offset.replays;
-        report->replaySteps = state.offset.replaySteps;
+            offset && !restarted ? state.offset.shiftsMade : state.element.shiftsMade);
+        report->replays = restarted ? offsetReplays : state.offset.replays;
+        report->replaySteps = restarted ? offsetReplaySteps : state.offset.replaySteps;
     }
 
     addUpCost(assignment, cost, costMatrix, rowCount);

@@ -1,12 +1,9 @@
-// The solver's shortcuts against the reference model, on matrices picked to strain them: searches
-// that run nearly rowCount shifts between augmentations (every shift deferred and replayed later),
-// values whose rounding in a replayed shift decides the result, an overflow that happens inside a
-// deferred shift, and the allocations (one bookkeeping block, nothing inside the phases).
+// The element-by-element search's deferred shifts where they meet an error, and the allocations
+// of a call (one bookkeeping block, nothing inside the phases). Its results on every other kind
+// of matrix are compared in search_comparison_test.cpp.
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <limits>
-#include <string>
 #include <vector>
 
 #include "assignment_solver.h"
@@ -40,64 +37,7 @@ Matrix product(std::int32_t rows, std::int32_t cols, double factor) {
     return fromColumns(rows, cols, std::move(data));
 }
 
-// r + c plus noise below 1e-3: long searches with rounded shifts.
-Matrix sumWithNoise(Source& source, std::int32_t rows, std::int32_t cols) {
-    std::vector<double> data(static_cast<std::size_t>(rows) * static_cast<std::size_t>(cols));
-    for (std::int32_t c = 0; c < cols; ++c)
-        for (std::int32_t r = 0; r < rows; ++r)
-            data[static_cast<std::size_t>(r) + static_cast<std::size_t>(rows) * c] =
-                static_cast<double>(r + c) + source.unit() * 1e-3;
-    return fromColumns(rows, cols, std::move(data));
-}
-
-void expectSameAsReference(const Matrix& m, const std::string& what) {
-    const Outcome solver = solveWith(solveAssignment, m);
-    const Outcome model = solveWith(reference::solveAssignment, m);
-    EXPECT_TRUE(same(solver, model)) << what << ", " << m.rows << " x " << m.cols
-                                     << ": solver cost " << solver.cost << " [" << solver.error
-                                     << "], reference cost " << model.cost << " [" << model.error
-                                     << "]";
-}
-
-struct Shape {
-    std::int32_t rows, cols;
-};
-
 }  // namespace
-
-// Square and rectangular shapes, row counts on both sides of the 16-row blocks of the column
-// kernels, with exact (integer) and rounded values.
-TEST(FastPhases, LongSearchesMatchTheReferenceModel) {
-    const Shape shapes[] = {{16, 16}, {37, 37}, {64, 80}, {80, 64}, {90, 90}, {23, 120}, {120, 23}};
-    Source source(77);
-    for (const Shape& s : shapes) {
-        expectSameAsReference(product(s.rows, s.cols, 1.0), "integer product");
-        expectSameAsReference(product(s.rows, s.cols, 0.37), "rounded product");
-        // Subnormal and near-subnormal values: differences must stay exact down there.
-        expectSameAsReference(product(s.rows, s.cols, 1e-310), "subnormal product");
-        expectSameAsReference(sumWithNoise(source, s.rows, s.cols), "sum with noise");
-    }
-}
-
-// The kinds where the order of rounded operations, signed zeros, forbidden pairs and NaN meet the
-// replayed shifts and the kept column minima, at sizes between the tests of small matrices and
-// the benchmarks.
-TEST(FastPhases, RoundingAndSpecialValuesMatchTheReferenceModel) {
-    const Kind kinds[] = {Kind::uniform,     Kind::mixedMagnitudes, Kind::subnormals,
-                          Kind::signedZeros, Kind::forbidden,       Kind::withNaN,
-                          Kind::ties0to3,    Kind::ties0to1e6};
-    for (std::uint64_t seed = 300; seed < 306; ++seed) {
-        Source source(seed);
-        for (Kind kind : kinds) {
-            const auto rows = static_cast<std::int32_t>(source.between(17, 90));
-            const auto cols = static_cast<std::int32_t>(source.between(17, 90));
-            Matrix m = random_matrices::generate(source, kind, rows, cols);
-            if (source.chance(0.3)) random_matrices::sprinkleForbidden(source, m, 0.05);
-            expectSameAsReference(m, std::string("seed ") + std::to_string(seed) + ", " +
-                                         random_matrices::kindName(kind));
-        }
-    }
-}
 
 // A shift adds a large h to a covered row and overflows an element to +inf while the column is
 // not up to date; later the search stalls on NaN. The stall is reported as an overflow only if
@@ -111,15 +51,15 @@ TEST(FastPhases, OverflowInsideADeferredShiftIsReported) {
         fromColumns(3, 5, {NaN, 1, 1, NaN, d, 1, b, a, 0, 1, NaN, a, 1, NaN, 2}),
     };
     for (const Matrix& m : matrices) {
-        const Outcome solver = solveWith(solveAssignment, m);
+        const Outcome solver = solveWith(solverTesting::solveWithoutExactSearch, m);
         EXPECT_EQ(solver.identifier, "pairsolve:costOverflow");
         EXPECT_TRUE(same(solver, solveWith(reference::solveAssignment, m)));
     }
     EXPECT_EQ(standin::liveAllocations(), 0u);
 }
 
-// The driver takes its six buffers and one block of bookkeeping; the phases take nothing, however
-// long the search. A call that finds no finite element stops after the working copy.
+// Whatever the search, the driver takes its six buffers and one block of bookkeeping; the phases
+// take nothing, however long the search. A call that finds no finite element stops after the working copy.
 TEST(FastPhases, OneBookkeepingBlockAndNoAllocationInThePhases) {
     Source source(9);
     const Matrix matrices[] = {
@@ -128,11 +68,19 @@ TEST(FastPhases, OneBookkeepingBlockAndNoAllocationInThePhases) {
         random_matrices::generate(source, Kind::uniform, 3, 200),
         random_matrices::generate(source, Kind::uniform, 200, 3),
     };
-    for (const Matrix& m : matrices) {
-        const std::uint64_t before = standin::allocationsMade();
-        const Outcome solver = solveWith(solveAssignment, m);
-        EXPECT_EQ(solver.error, "");
-        EXPECT_EQ(standin::allocationsMade() - before, 7u) << m.rows << " x " << m.cols;
+    using solverTesting::SearchChoice;
+    for (const SearchChoice choice : {SearchChoice::chosen, SearchChoice::offset,
+                                      SearchChoice::elementByElement, SearchChoice::plain}) {
+        for (const Matrix& m : matrices) {
+            const std::uint64_t before = standin::allocationsMade();
+            const Outcome solver = solveWith(
+                [choice](double* a, double* c, const double* x, std::int32_t r, std::int32_t n) {
+                    solverTesting::solve(choice, a, c, x, r, n);
+                },
+                m);
+            EXPECT_EQ(solver.error, "");
+            EXPECT_EQ(standin::allocationsMade() - before, 7u) << m.rows << " x " << m.cols;
+        }
     }
     const std::uint64_t before = standin::allocationsMade();
     const double inf = std::numeric_limits<double>::infinity();

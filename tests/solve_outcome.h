@@ -23,8 +23,10 @@ struct Outcome {
     std::string error;       // "identifier: message" of that error, "" if none
 };
 
-// Runs entry as one host call, so an error leaves nothing allocated.
-inline Outcome solveWith(Entry entry, const random_matrices::Matrix& m) {
+// Runs entry (a function or anything called like one) as one host call, so an error leaves
+// nothing allocated.
+template <class Call>
+Outcome solveWith(const Call& entry, const random_matrices::Matrix& m) {
     Outcome out;
     out.assignment.assign(static_cast<std::size_t>(m.rows), 0.0);
     pairsolve::standin::CallScope call;
