@@ -55,7 +55,7 @@ endforeach()
 if(pairsolve_windows_missing)
   set(pairsolve_windows_message
       "The Windows modules need the MinGW-w64 cross-compilers (missing: ${pairsolve_windows_missing}). Install them with: sudo apt-get install -y ${pairsolve_windows_packages}")
-  message(STATUS "${pairsolve_windows_message}")
+  pairsolve_left_out("the Windows modules: no MinGW-w64 cross-compiler (missing: ${pairsolve_windows_missing}; Debian: ${pairsolve_windows_packages})")
   add_custom_target(windows
     COMMAND ${CMAKE_COMMAND} -E echo "${pairsolve_windows_message}"
     COMMAND ${CMAKE_COMMAND} -E false
