@@ -53,9 +53,10 @@ foreach(target "x86 i686-w64-mingw32 i686" "x64 x86_64-w64-mingw32 x86_64")
 endforeach()
 
 if(pairsolve_windows_missing)
+  list(JOIN pairsolve_windows_missing " " missing)
   set(pairsolve_windows_message
-      "The Windows modules need the MinGW-w64 cross-compilers (missing: ${pairsolve_windows_missing}). Install them with: sudo apt-get install -y ${pairsolve_windows_packages}")
-  pairsolve_left_out("the Windows modules: no MinGW-w64 cross-compiler (missing: ${pairsolve_windows_missing}; Debian: ${pairsolve_windows_packages})")
+      "The Windows modules need the MinGW-w64 cross-compilers (missing: ${missing}). Install them with: sudo apt-get install -y ${pairsolve_windows_packages}")
+  pairsolve_left_out("the Windows modules: ${missing} not found (Debian: ${pairsolve_windows_packages})")
   add_custom_target(windows
     COMMAND ${CMAKE_COMMAND} -E echo "${pairsolve_windows_message}"
     COMMAND ${CMAKE_COMMAND} -E false
