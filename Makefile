@@ -1,25 +1,36 @@
-# Thin wrapper over CMake. `make` builds into build/; `make check` runs every test layer through
-# CTest; `make demo` runs the main job; `make sanitize` and `make fuzz` run the robustness layer.
+# Thin wrapper over CMake. `make` builds into build/ what the installed tools allow and says what
+# it left out; `make check` runs every test layer through CTest; `make demo` runs the main job;
+# `make sanitize` and `make fuzz` run the robustness layer.
 BUILD ?= build
 JOBS ?= 2
+CONFIGURE_ARGS ?=
 
-.PHONY: all configure deps check demo bench windows sanitize fuzz clean
+.PHONY: all configure deps deps-demo check demo bench windows sanitize fuzz clean
 
 all: configure
 	cmake --build $(BUILD) -j$(JOBS)
+	@if [ -s $(BUILD)/left-out.txt ]; then cat $(BUILD)/left-out.txt; fi
 
 configure:
-	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release $(CONFIGURE_ARGS)
 
+# What the test layers and the benchmarks need (scripts/install-deps.sh check), and what the demo
+# alone needs (CMake, a C++ compiler, Octave and its MEX headers).
 deps:
-	@scripts/install-deps.sh
+	@scripts/install-deps.sh check
 
+deps-demo:
+	@scripts/install-deps.sh demo
+
+# The tests are switched on whatever the cache says, and a run that finds no test fails.
 check: deps
-	$(MAKE) all
-	ctest --test-dir $(BUILD) --output-on-failure -j$(JOBS)
+	$(MAKE) all CONFIGURE_ARGS="$(CONFIGURE_ARGS) -DPAIRSOLVE_TESTS=ON"
+	ctest --test-dir $(BUILD) --output-on-failure --no-tests=error -j$(JOBS)
 
-demo: deps
-	$(MAKE) all
+# Only the Octave module and its help file: no tests, no fuzz target, no Windows modules.
+demo: deps-demo
+	$(MAKE) configure
+	cmake --build $(BUILD) -j$(JOBS) --target pairsolve_mex pairsolve_mex_help
 	octave-cli --no-gui --norc --quiet --no-history --path $(BUILD) examples/demo.m
 
 # Speed of the C++ solver against the reference model (Google Benchmark, bench/solver_benchmark.cpp;

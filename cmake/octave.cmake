@@ -9,7 +9,7 @@ find_program(PAIRSOLVE_MKOCTFILE mkoctfile)
 find_program(PAIRSOLVE_OCTAVE_CLI octave-cli)
 
 if(NOT PAIRSOLVE_MKOCTFILE OR NOT PAIRSOLVE_OCTAVE_CLI)
-  message(STATUS "pairsolve: Octave not found (mkoctfile, octave-cli); the Octave module is not built")
+  pairsolve_left_out("the Octave module and its tests: mkoctfile or octave-cli not found (Debian: octave liboctave-dev)")
   if(PAIRSOLVE_TESTS)
     # The Octave layer must not vanish from a test run unnoticed: without Octave it fails by name.
     add_test(NAME octave_layer

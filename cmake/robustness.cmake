@@ -7,7 +7,7 @@ if(PAIRSOLVE_FUZZ OR PAIRSOLVE_TESTS)
 endif()
 
 # Allocation failure through the gateway joins the C++ tests, and so the sanitizer run.
-if(PAIRSOLVE_TESTS)
+if(TARGET pairsolve_tests)
   target_sources(pairsolve_tests
                  PRIVATE ${PROJECT_SOURCE_DIR}/tests/hostile/gateway_allocation_test.cpp)
 endif()

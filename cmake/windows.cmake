@@ -1,31 +1,33 @@
 # The Windows modules: pairsolve.dll for 32-bit x86 and for x86-64, cross-compiled with MinGW-w64
 # as two external builds of windows/ into <build>/windows/x86 and <build>/windows/x64. They are
 # part of the default build when the cross-compilers are installed; `make windows` builds just
-# them. The x64 build also makes the stand-in host DLLs and the test host for the Wine load test.
+# them. Each build also makes the stand-in host DLLs and the test host for the Wine load test.
 #
-# Tests (CTest):
-#   windows_<arch>_tables        export directory, single export, imports (objdump -p)
-#   windows_x86_sse2_arithmetic  the 32-bit module computes in SSE2 doubles, not x87
-#   windows_wine_prefix          fixture: the throwaway Wine prefix under <build>/windows
-#   windows_x64_load             the test host loads pairsolve.dll under wine64 and checks it
-#   windows_x64_matches_native   the DLL's results equal the native build's, bit for bit
+# Tests (CTest), per architecture <arch> (x86, x64):
+#   windows_<arch>_tables           export directory, single export, imports (objdump -p)
+#   windows_x86_sse2_arithmetic     the 32-bit module computes in SSE2 doubles, not x87
+#   windows_x86_tables_refuse_runtime_dll  the import check refuses a MinGW runtime DLL (it is
+#                                   shown the x86 libmex.dll, which imports libgcc_s_dw2-1.dll)
+#   windows_<arch>_wine_prefix      fixture: a throwaway Wine prefix of that architecture under
+#                                   <build>/windows (the x86 one made by the 32-bit loader)
+#   windows_<arch>_load             the test host loads pairsolve.dll under Wine and checks it
+#   windows_<arch>_matches_native   the DLL's results equal the native build's, bit for bit
 # Without the cross-compilers the tests are replaced by one that fails and names the packages,
-# so the Windows layer is never skipped silently.
+# and without a Wine loader the Wine tests fail naming it, so the Windows layer is never skipped
+# silently.
 include(ExternalProject)
 
 set(pairsolve_windows_dir ${CMAKE_BINARY_DIR}/windows)
-set(pairsolve_windows_packages "g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine64")
+set(pairsolve_windows_packages "g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64")
 
 set(pairsolve_windows_missing)
 set(pairsolve_windows_builds)
-# Per build: its directory, the MinGW triple, the toolchain file and whether the test host is
-# made (32-bit programs cannot run on the machines that test this, so x86 is checked by its tables).
-foreach(target "x86 i686-w64-mingw32 i686 OFF" "x64 x86_64-w64-mingw32 x86_64 ON")
+# Per build: its directory, the MinGW triple and the toolchain file.
+foreach(target "x86 i686-w64-mingw32 i686" "x64 x86_64-w64-mingw32 x86_64")
   separate_arguments(target UNIX_COMMAND "${target}")
   list(GET target 0 arch)
   list(GET target 1 triple)
   list(GET target 2 toolchain)
-  list(GET target 3 testHost)
   string(TOUPPER ${arch} ARCH)
   find_program(PAIRSOLVE_MINGW_${ARCH}_CXX ${triple}-g++)
   find_program(PAIRSOLVE_MINGW_${ARCH}_OBJDUMP ${triple}-objdump)
@@ -42,7 +44,7 @@ foreach(target "x86 i686-w64-mingw32 i686 OFF" "x64 x86_64-w64-mingw32 x86_64 ON
       -DCMAKE_CXX_COMPILER=${PAIRSOLVE_MINGW_${ARCH}_CXX}
       -DCMAKE_BUILD_TYPE=Release
       -DPAIRSOLVE_OUTPUT_DIR=${pairsolve_windows_dir}/${arch}
-      -DPAIRSOLVE_TEST_HOST=${testHost}
+      -DPAIRSOLVE_TEST_HOST=ON
     INSTALL_COMMAND ""
     # The inner build decides what is out of date; it must run whenever the sources change.
     BUILD_ALWAYS ON
@@ -51,9 +53,10 @@ foreach(target "x86 i686-w64-mingw32 i686 OFF" "x64 x86_64-w64-mingw32 x86_64 ON
 endforeach()
 
 if(pairsolve_windows_missing)
+  list(JOIN pairsolve_windows_missing " " missing)
   set(pairsolve_windows_message
-      "The Windows modules need the MinGW-w64 cross-compilers (missing: ${pairsolve_windows_missing}). Install them with: sudo apt-get install -y ${pairsolve_windows_packages}")
-  message(STATUS "${pairsolve_windows_message}")
+      "The Windows modules need the MinGW-w64 cross-compilers (missing: ${missing}). Install them with: sudo apt-get install -y ${pairsolve_windows_packages}")
+  pairsolve_left_out("the Windows modules: ${missing} not found (Debian: ${pairsolve_windows_packages})")
   add_custom_target(windows
     COMMAND ${CMAKE_COMMAND} -E echo "${pairsolve_windows_message}"
     COMMAND ${CMAKE_COMMAND} -E false
@@ -79,6 +82,13 @@ foreach(arch x86 x64)
             ${pairsolve_windows_dir}/${arch}/pairsolve.dll
             ${PROJECT_SOURCE_DIR}/windows/libmx.def ${PROJECT_SOURCE_DIR}/windows/libmex.def)
 endforeach()
+# The same check shown a DLL that imports the shared libgcc must refuse it by name.
+add_test(NAME windows_x86_tables_refuse_runtime_dll
+  COMMAND ${pairsolve_windows_tests}/check_tables.sh ${PAIRSOLVE_MINGW_X86_OBJDUMP}
+          ${pairsolve_windows_dir}/x86/libmex.dll
+          ${PROJECT_SOURCE_DIR}/windows/libmx.def ${PROJECT_SOURCE_DIR}/windows/libmex.def)
+set_tests_properties(windows_x86_tables_refuse_runtime_dll PROPERTIES
+  PASS_REGULAR_EXPRESSION "imports libgcc_s_dw2-1\\.dll, a MinGW runtime DLL")
 add_test(NAME windows_x86_sse2_arithmetic
   COMMAND ${pairsolve_windows_tests}/check_sse2.sh ${PAIRSOLVE_MINGW_X86_OBJDUMP}
           ${pairsolve_windows_dir}/x86/pairsolve.dll)
@@ -88,19 +98,23 @@ add_executable(pairsolve_test_host_native windows/test_host.cpp)
 target_link_libraries(pairsolve_test_host_native PRIVATE pairsolve_gateway)
 pairsolve_ieee_double(pairsolve_test_host_native)
 
-set(pairsolve_wine_prefix ${pairsolve_windows_dir}/wineprefix)
-set(pairsolve_x64_dir ${pairsolve_windows_dir}/x64)
-add_test(NAME windows_wine_prefix
-  COMMAND ${pairsolve_windows_tests}/wine.sh prefix ${pairsolve_wine_prefix})
-add_test(NAME windows_x64_load
-  COMMAND ${pairsolve_windows_tests}/wine.sh load ${pairsolve_wine_prefix}
-          ${pairsolve_x64_dir}/pairsolve_test_host.exe ${pairsolve_x64_dir}/pairsolve.dll)
-add_test(NAME windows_x64_matches_native
-  COMMAND ${pairsolve_windows_tests}/wine.sh compare ${pairsolve_wine_prefix}
-          ${pairsolve_x64_dir}/pairsolve_test_host.exe ${pairsolve_x64_dir}/pairsolve.dll
-          $<TARGET_FILE:pairsolve_test_host_native>)
-# The first start of a prefix takes several seconds, much more on a loaded machine.
-set_tests_properties(windows_wine_prefix PROPERTIES
-  FIXTURES_SETUP pairsolve_wine TIMEOUT 360 RESOURCE_LOCK pairsolve_wine_prefix)
-set_tests_properties(windows_x64_load windows_x64_matches_native PROPERTIES
-  FIXTURES_REQUIRED pairsolve_wine TIMEOUT 180 RESOURCE_LOCK pairsolve_wine_prefix)
+# Each architecture runs in a prefix of its own: Wine's 32-bit loader needs a prefix it made
+# itself, and a 64-bit one may have been made before the 32-bit Wine was installed.
+foreach(arch x86 x64)
+  set(dir ${pairsolve_windows_dir}/${arch})
+  set(prefix ${pairsolve_windows_dir}/wineprefix-${arch})
+  add_test(NAME windows_${arch}_wine_prefix
+    COMMAND ${pairsolve_windows_tests}/wine.sh prefix ${arch} ${prefix})
+  add_test(NAME windows_${arch}_load
+    COMMAND ${pairsolve_windows_tests}/wine.sh load ${arch} ${prefix}
+            ${dir}/pairsolve_test_host.exe ${dir}/pairsolve.dll)
+  add_test(NAME windows_${arch}_matches_native
+    COMMAND ${pairsolve_windows_tests}/wine.sh compare ${arch} ${prefix}
+            ${dir}/pairsolve_test_host.exe ${dir}/pairsolve.dll
+            $<TARGET_FILE:pairsolve_test_host_native>)
+  # The first start of a prefix takes several seconds, much more on a loaded machine.
+  set_tests_properties(windows_${arch}_wine_prefix PROPERTIES
+    FIXTURES_SETUP pairsolve_wine_${arch} TIMEOUT 360 RESOURCE_LOCK pairsolve_wine_${arch})
+  set_tests_properties(windows_${arch}_load windows_${arch}_matches_native PROPERTIES
+    FIXTURES_REQUIRED pairsolve_wine_${arch} TIMEOUT 180 RESOURCE_LOCK pairsolve_wine_${arch})
+endforeach()

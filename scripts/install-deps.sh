@@ -1,34 +1,81 @@
 #!/usr/bin/env bash
-# Installs the Debian packages that building and testing pairsolve need. As root it installs what
-# is missing; otherwise it prints the exact apt command and fails, so no test layer is skipped
-# silently.
+# Installs the Debian packages a job of pairsolve needs:
+#
+#   install-deps.sh demo    what `make demo` needs: CMake, a C++ compiler, Octave and its MEX headers
+#   install-deps.sh check   what `make check` and the other test and bench targets need (the default)
+#
+# As root it installs what is missing (enabling the i386 architecture first when the 32-bit Wine
+# is among it) and is quiet when nothing is; otherwise it prints the exact commands and fails, so
+# no test layer is skipped silently. It never asks a question.
 set -euo pipefail
 
-packages=(
-  cmake make g++ libgtest-dev libbenchmark-dev   # the build and the C++ tests
+job=${1:-check}
+
+demo_packages=(
+  cmake make g++                                 # the build
+  octave liboctave-dev                           # Octave, its MEX headers and mkoctfile
+)
+check_packages=(
+  "${demo_packages[@]}"
+  libgtest-dev libbenchmark-dev                  # the C++ tests and the Google Benchmark
   python3-numpy python3-scipy                    # SciPy as a test peer
   python3-munkres python3-matplotlib time        # the peers and the plot of make bench
   clang libclang-rt-14-dev valgrind              # sanitizers, libFuzzer, memcheck
-  octave liboctave-dev                           # the Octave module (mkoctfile) and its tests
   g++-mingw-w64-i686 g++-mingw-w64-x86-64        # the Windows modules
   binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
-  wine wine64                                    # their load test
+  wine wine64                                    # the x64 load test
+  wine32:i386                                    # the x86 load test (Debian's 32-bit Wine)
 )
+
+case $job in
+demo) packages=("${demo_packages[@]}") ;;
+check) packages=("${check_packages[@]}") ;;
+*)
+  echo "usage: $0 [demo|check]" >&2
+  exit 2
+  ;;
+esac
+
+# A package counts as present when some installed architecture of it is; an :i386 name is only
+# present once that architecture is enabled and the package installed for it.
+installed() {
+  dpkg-query -W -f='${Status}\n' "$1" 2>/dev/null | grep -qx 'install ok installed'
+}
 
 missing=()
 for package in "${packages[@]}"; do
-  status=$(dpkg-query -W -f='${Status}' "$package" 2>/dev/null || true)
-  [[ "$status" == "install ok installed" ]] || missing+=("$package")
+  installed "$package" || missing+=("$package")
 done
 [[ ${#missing[@]} -eq 0 ]] && exit 0
 
+# Packages of a foreign architecture (wine32:i386) need it enabled before the package lists are
+# read.
+foreign=()
+for package in "${missing[@]}"; do
+  [[ $package == *:* ]] || continue
+  arch=${package##*:}
+  if ! dpkg --print-foreign-architectures | grep -qx "$arch" &&
+    [[ " ${foreign[*]} " != *" $arch "* ]]; then
+    foreign+=("$arch")
+  fi
+done
+
+apt_install=(apt-get install -y --no-install-recommends)
 if [[ $(id -u) -eq 0 ]]; then
-  echo "install-deps: installing ${missing[*]}"
   export DEBIAN_FRONTEND=noninteractive
+  for arch in "${foreign[@]}"; do
+    echo "install-deps: enabling the $arch architecture"
+    dpkg --add-architecture "$arch"
+  done
+  echo "install-deps: installing ${missing[*]}"
   apt-get update -qq
-  apt-get install -y -qq "${missing[@]}"
+  "${apt_install[@]}" -qq -o Dpkg::Options::=--force-confdef -o Dpkg::Options::=--force-confold \
+    "${missing[@]}"
 else
-  echo "install-deps: missing Debian packages. Install them with:" >&2
-  echo "  sudo apt-get install -y ${missing[*]}" >&2
+  echo "install-deps: missing Debian packages for '$job'. Install them with:" >&2
+  for arch in "${foreign[@]}"; do
+    echo "  sudo dpkg --add-architecture $arch" >&2
+  done
+  echo "  sudo apt-get update && sudo ${apt_install[*]} ${missing[*]}" >&2
   exit 1
 fi

@@ -2,7 +2,9 @@
 # Checks the tables of a pairsolve.dll as MinGW's objdump -p prints them:
 # - the export directory names the module pairsolve.dll and holds exactly one export, _mexFunction;
 # - it imports by name from libmx.dll and libmex.dll exactly the operations their .def files list,
-#   and otherwise only from Windows system DLLs (no MinGW runtime DLL).
+#   and otherwise only from Windows system DLLs. A MinGW runtime DLL (libgcc_s_*.dll,
+#   libstdc++-6.dll, libwinpthread-1.dll) is named as such: a host does not ship them, so a module
+#   importing one would not load there.
 #
 # usage: check_tables.sh <objdump> <pairsolve.dll> <libmx.def> <libmex.def>
 set -euo pipefail
@@ -59,6 +61,8 @@ otherDlls=$(awk '{print $1}' <<<"$imports" | sort -u | grep -viE '^(libmx|libmex
 for dll in $otherDlls; do
   case "${dll,,}" in
     kernel32.dll | msvcrt.dll | ucrtbase.dll | api-ms-win-crt-*.dll) ;;
+    libgcc_s_*.dll | libstdc++*.dll | libwinpthread*.dll)
+      fail "imports $dll, a MinGW runtime DLL that a host does not ship (link it statically)" ;;
     *) fail "imports from $dll, which is neither the host nor a Windows system DLL" ;;
   esac
 done

@@ -1,32 +1,48 @@
 #!/usr/bin/env bash
-# Runs the Windows test host under Wine's 64-bit loader, in a throwaway prefix of the build tree.
+# Runs the Windows test host under Wine, in a throwaway prefix of the build tree per architecture.
 #
-#   wine.sh prefix  <prefix>                              creates the prefix (slow the first time)
-#   wine.sh load    <prefix> <test host> <pairsolve.dll>  known answers and errors through the DLL
-#   wine.sh compare <prefix> <test host> <pairsolve.dll> <native test host>
+#   wine.sh prefix  <arch> <prefix>                              creates the prefix (slow at first)
+#   wine.sh load    <arch> <prefix> <test host> <pairsolve.dll>  known answers and errors
+#   wine.sh compare <arch> <prefix> <test host> <pairsolve.dll> <native test host>
 #                   the DLL's results on a fixed series of matrices equal the native build's
 #
-# The loader is PAIRSOLVE_WINE64 (default /usr/lib/wine/wine64, Debian's wine64; not on PATH).
+# <arch> is x64 or x86. x64 runs under Wine's 64-bit loader PAIRSOLVE_WINE64 (default
+# /usr/lib/wine/wine64, Debian's wine64) in a 64-bit prefix; x86 under the 32-bit loader
+# PAIRSOLVE_WINE32 (default /usr/lib/wine/wine, Debian's wine32:i386) in a 32-bit prefix that this
+# loader made. Neither loader is on PATH.
 set -euo pipefail
-
-wine64=${PAIRSOLVE_WINE64:-/usr/lib/wine/wine64}
-wineserver=$(dirname "$wine64")/wineserver
 
 usage() {
   sed -n 's/^#   //p' "$0" >&2
   exit 2
 }
-[[ $# -ge 2 ]] || usage
-mode=$1 prefix=$2
-shift 2
+[[ $# -ge 3 ]] || usage
+mode=$1 arch=$2 prefix=$3
+shift 3
 
-if [[ ! -x "$wine64" ]]; then
-  echo "FAIL: Wine's 64-bit loader $wine64 is missing; install it with" \
-    "'sudo apt-get install -y wine wine64'" >&2
+case $arch in
+x64)
+  wine=${PAIRSOLVE_WINE64:-/usr/lib/wine/wine64}
+  winearch=win64
+  install="sudo apt-get install -y wine wine64"
+  ;;
+x86)
+  wine=${PAIRSOLVE_WINE32:-/usr/lib/wine/wine}
+  winearch=win32
+  install="sudo dpkg --add-architecture i386 && sudo apt-get update &&"
+  install+=" sudo apt-get install -y --no-install-recommends wine32:i386"
+  ;;
+*) usage ;;
+esac
+wineserver=$(dirname "$wine")/wineserver
+
+if [[ ! -x "$wine" ]]; then
+  echo "FAIL: Wine's $arch loader $wine is missing; install it with '$install'" >&2
   exit 1
 fi
 
 export WINEPREFIX=$prefix
+export WINEARCH=$winearch
 export WINEDEBUG=-all
 # No Mono or Gecko installer prompts, and no display: the tests are console programs.
 export WINEDLLOVERRIDES="mscoree,mshtml="
@@ -40,31 +56,47 @@ stopServer() {
 # Wine expects Windows paths for what the program opens itself; Z: is the root of the file system.
 windowsPath() { echo "Z:$(realpath "$1")"; }
 
+runHost() { timeout 120 "$wine" "$@"; }
+
 case $mode in
 prefix)
-  # A prefix that never finished its first start is started again from scratch.
-  if [[ -f "$prefix/.pairsolve-ready" ]]; then
-    echo "Wine prefix $prefix is ready"
+  [[ $# -eq 0 ]] || usage
+  # The loader must start at all: a 32-bit one does not where the kernel runs no 32-bit programs.
+  if ! version=$("$wine" --version 2>&1); then
+    if grep -qi 'exec format error' <<<"$version"; then
+      echo "FAIL: the kernel cannot run $arch programs such as $wine (32-bit support off?):" >&2
+    else
+      echo "FAIL: Wine's $arch loader $wine does not start:" >&2
+    fi
+    echo "$version" >&2
+    exit 1
+  fi
+  # A prefix is reused only when this loader made it to the end; any other, such as a 64-bit
+  # prefix made before the 32-bit Wine was installed, is made again from scratch.
+  marker="$prefix/.pairsolve-ready"
+  made_by="$winearch $wine $version"
+  if [[ -f "$marker" && "$(cat "$marker")" == "$made_by" ]]; then
+    echo "Wine prefix $prefix ($winearch) is ready"
     exit 0
   fi
   rm -rf "$prefix"
   mkdir -p "$prefix"
-  echo "Creating the Wine prefix $prefix (the first start takes a while)"
-  if ! timeout 300 "$wine64" wineboot --init >"$prefix.log" 2>&1; then
+  echo "Creating the $winearch Wine prefix $prefix with $wine (the first start takes a while)"
+  if ! timeout 300 "$wine" wineboot --init >"$prefix.log" 2>&1; then
     echo "FAIL: wineboot did not finish; its output:" >&2
     cat "$prefix.log" >&2
     stopServer
     exit 1
   fi
   if [[ -x "$wineserver" ]]; then timeout 60 "$wineserver" -w || stopServer; fi
-  touch "$prefix/.pairsolve-ready"
-  echo "Wine prefix $prefix is ready"
+  echo "$made_by" >"$marker"
+  echo "Wine prefix $prefix ($winearch) is ready"
   ;;
 load)
   [[ $# -eq 2 ]] || usage
   host=$1 module=$2
   status=0
-  timeout 120 "$wine64" "$host" "$(windowsPath "$module")" | tr -d '\r' || status=$?
+  runHost "$host" "$(windowsPath "$module")" | tr -d '\r' || status=$?
   stopServer
   exit $status
   ;;
@@ -74,7 +106,7 @@ compare)
   work=$(mktemp -d)
   trap 'rm -rf "$work"' EXIT
   status=0
-  timeout 120 "$wine64" "$host" "$(windowsPath "$module")" --results >"$work/dll.txt" || status=$?
+  runHost "$host" "$(windowsPath "$module")" --results >"$work/dll.txt" || status=$?
   stopServer
   if [[ $status -ne 0 ]]; then
     echo "FAIL: the test host under Wine ended with status $status"
@@ -91,8 +123,8 @@ compare)
     head -n 40 "$work/diff.txt"
     exit 1
   fi
-  echo "pairsolve.dll under Wine and the native build agree on all $(wc -l <"$work/native.txt")" \
-    "matrices, bit for bit"
+  echo "$arch pairsolve.dll under Wine and the native build agree on all" \
+    "$(wc -l <"$work/native.txt") matrices, bit for bit"
   ;;
 *)
   usage
