@@ -12,9 +12,10 @@ int main() {
     std::printf("pairsolve %s, cost %g\n", PAIRSOLVE_VERSION, r.cost);
     for (std::size_t row = 0; row < r.columns.size(); ++row) {
         if (r.columns[row] == pairsolve::unassigned)
-            std::printf("row %zu: unassigned\n", row);
+            std::printf("row %zu: unassigned (assignment %g)\n", row, r.assignment[row]);
         else
-            std::printf("row %zu: column %lld\n", row, static_cast<long long>(r.columns[row]));
+            std::printf("row %zu: column %lld (assignment %g)\n", row,
+                        static_cast<long long>(r.columns[row]), r.assignment[row]);
     }
 
     try {
