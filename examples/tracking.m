@@ -10,7 +10,7 @@
 %
 % Run with the module on the path, e.g. from the repository root:
 %   octave-cli --path build examples/tracking.m
-tracks     = [1.0 1.0; 4.0 2.0; 4.8 2.9; 9.0 9.0];
+tracks     = [1.0 1.0; 4.0 2.0; 4.8 2.9; 9.0 9.0];       % predicted x, y (m)
 detections = [1.3 0.8; 4.5 2.4; 3.4 1.7; 5.6 3.5; 12.0 3.0];
 gate = 1.5;
 
