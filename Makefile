@@ -22,20 +22,16 @@ demo: deps
 	$(MAKE) all
 	octave-cli --no-gui --norc --quiet --no-history --path $(BUILD) examples/demo.m
 
-# Speed of the C++ solver against the reference model (Google Benchmark, bench/solver_benchmark.cpp;
-# GBENCH_ARGS e.g. --benchmark_filter=uniform/800x800), its integer rows against SciPy as well
-# (bench/integer_rows.py, into bench/results), then speed and memory against the reference
-# model and the peers (bench/peers/compare_peers.py), which also writes the plot and the table into
-# bench/peers/results. BENCH_ARGS=--quick: small sizes only.
-GBENCH_ARGS ?=
+# Speed and memory of pairsolve against its element-by-element search, SciPy and the other peers,
+# on the same matrices (bench/bench.py, timing in C++ with Google Benchmark, bench/solver_benchmark.cpp).
+# A run writes only under $(BUILD)/bench/results/<mode>: table.md, results.csv, times.png and
+# run.json. BENCH_ARGS=--quick: smaller problems, in about half a minute; BENCH_ARGS='--only REGEX':
+# some problems only (e.g. --only uniform-800x800).
 BENCH_ARGS ?=
 
-bench: deps
-	$(MAKE) all
-	./$(BUILD)/bench/pairsolve_bench --benchmark_out=$(BUILD)/bench/solver_benchmark.json \
-		--benchmark_out_format=json $(GBENCH_ARGS)
-	/usr/bin/python3 bench/integer_rows.py --json $(BUILD)/bench/solver_benchmark.json
-	/usr/bin/python3 bench/peers/compare_peers.py --build $(BUILD) $(BENCH_ARGS)
+bench: deps configure
+	cmake --build $(BUILD) -j$(JOBS) --target bench_tools
+	/usr/bin/python3 bench/bench.py --build $(BUILD) $(BENCH_ARGS)
 
 windows: configure
 	cmake --build $(BUILD) --target windows -j$(JOBS)
