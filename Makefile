@@ -3,7 +3,7 @@
 BUILD ?= build
 JOBS ?= 2
 
-.PHONY: all configure deps check demo bench windows sanitize fuzz clean
+.PHONY: all configure deps check demo bench bench-publish windows sanitize fuzz clean
 
 all: configure
 	cmake --build $(BUILD) -j$(JOBS)
@@ -26,12 +26,18 @@ demo: deps
 # on the same matrices (bench/bench.py, timing in C++ with Google Benchmark, bench/solver_benchmark.cpp).
 # A run writes only under $(BUILD)/bench/results/<mode>: table.md, results.csv, times.png and
 # run.json. BENCH_ARGS=--quick: smaller problems, in about half a minute; BENCH_ARGS='--only REGEX':
-# some problems only (e.g. --only uniform-800x800).
+# some problems only (e.g. --only uniform-800x800). `make bench-publish` copies the last full run
+# into the tracked bench/results (bench/publish.py; PUBLISH_ARGS=--allow-dirty for a run made with
+# uncommitted changes).
 BENCH_ARGS ?=
+PUBLISH_ARGS ?=
 
 bench: deps configure
 	cmake --build $(BUILD) -j$(JOBS) --target bench_tools
 	/usr/bin/python3 bench/bench.py --build $(BUILD) $(BENCH_ARGS)
+
+bench-publish:
+	/usr/bin/python3 bench/publish.py --run $(BUILD)/bench/results/full $(PUBLISH_ARGS)
 
 windows: configure
 	cmake --build $(BUILD) --target windows -j$(JOBS)
