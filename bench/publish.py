@@ -63,6 +63,10 @@ def main():
         shutil.copyfile(os.path.join(options.run, name), os.path.join(TARGET, name))
     for folder in LEGACY:
         shutil.rmtree(folder, ignore_errors=True)
+        try:
+            os.rmdir(os.path.dirname(folder))  # the folder that held it, once empty
+        except OSError:
+            pass
     state = source["commit"][:10] + (" (with uncommitted changes)" if source["dirty"] else "")
     print(f"published the full run of {meta['date']} at commit {state} into "
           f"{os.path.relpath(TARGET, ROOT)}; commit it, e.g. "
