@@ -591,8 +591,10 @@ LEGEND = (
     "untimed solve of every matrix (`-`: the report names no search). `reference model`: the plain "
     "model of the solver kept with the tests; `pairsolve from Octave`: the module in a loop of "
     "Octave code, interpreter included; `munkres`: the pure-Python package (one call per matrix). "
-    "Every answer was checked: pairsolve's cost against SciPy's optimum, every other pairsolve "
-    "answer against it bit for bit.")
+    "Gated tracking M x N: M tracks, N detections, Euclidean distances, +inf beyond the gate; "
+    "decimal costs: k / 10, k uniform in 0..1000. Every answer was checked: pairsolve's cost "
+    "against SciPy's optimum, the element-by-element search's, the reference model's and "
+    "Octave's answers against pairsolve's bit for bit, munkres' cost against pairsolve's.")
 
 
 def markdown(cases, memory, notes):
