@@ -25,7 +25,7 @@ demo: deps
 # Speed and memory of pairsolve against its element-by-element search, SciPy and the other peers,
 # on the same matrices (bench/bench.py, timing in C++ with Google Benchmark, bench/solver_benchmark.cpp).
 # A run writes only under $(BUILD)/bench/results/<mode>: table.md, results.csv, times.png and
-# run.json. BENCH_ARGS=--quick: smaller problems, in about half a minute; BENCH_ARGS='--only REGEX':
+# run.json. BENCH_ARGS=--quick: smaller problems, in under a minute; BENCH_ARGS='--only REGEX':
 # some problems only (e.g. --only uniform-800x800). `make bench-publish` copies the last full run
 # into the tracked bench/results (bench/publish.py; PUBLISH_ARGS=--allow-dirty for a run made with
 # uncommitted changes).
