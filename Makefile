@@ -5,7 +5,7 @@ BUILD ?= build
 JOBS ?= 2
 CONFIGURE_ARGS ?=
 
-.PHONY: all configure deps deps-demo check demo bench windows sanitize fuzz clean
+.PHONY: all configure deps deps-demo check demo bench bench-publish windows sanitize fuzz clean
 
 all: configure
 	cmake --build $(BUILD) -j$(JOBS)
@@ -33,20 +33,22 @@ demo: deps-demo
 	cmake --build $(BUILD) -j$(JOBS) --target pairsolve_mex pairsolve_mex_help
 	octave-cli --no-gui --norc --quiet --no-history --path $(BUILD) examples/demo.m
 
-# Speed of the C++ solver against the reference model (Google Benchmark, bench/solver_benchmark.cpp;
-# GBENCH_ARGS e.g. --benchmark_filter=uniform/800x800), its integer rows against SciPy as well
-# (bench/integer_rows.py, into bench/results), then speed and memory against the reference
-# model and the peers (bench/peers/compare_peers.py), which also writes the plot and the table into
-# bench/peers/results. BENCH_ARGS=--quick: small sizes only.
-GBENCH_ARGS ?=
+# Speed and memory of pairsolve against its element-by-element search, SciPy and the other peers,
+# on the same matrices (bench/bench.py, timing in C++ with Google Benchmark, bench/solver_benchmark.cpp).
+# A run writes only under $(BUILD)/bench/results/<mode>: table.md, results.csv, times.png and
+# run.json. BENCH_ARGS=--quick: smaller problems, in under a minute; BENCH_ARGS='--only REGEX':
+# some problems only (e.g. --only uniform-800x800). `make bench-publish` copies the last full run
+# into the tracked bench/results (bench/publish.py; PUBLISH_ARGS=--allow-dirty for a run made with
+# uncommitted changes).
 BENCH_ARGS ?=
+PUBLISH_ARGS ?=
 
-bench: deps
-	$(MAKE) all
-	./$(BUILD)/bench/pairsolve_bench --benchmark_out=$(BUILD)/bench/solver_benchmark.json \
-		--benchmark_out_format=json $(GBENCH_ARGS)
-	/usr/bin/python3 bench/integer_rows.py --json $(BUILD)/bench/solver_benchmark.json
-	/usr/bin/python3 bench/peers/compare_peers.py --build $(BUILD) $(BENCH_ARGS)
+bench: deps configure
+	cmake --build $(BUILD) -j$(JOBS) --target bench_tools
+	/usr/bin/python3 bench/bench.py --build $(BUILD) $(BENCH_ARGS)
+
+bench-publish:
+	/usr/bin/python3 bench/publish.py --run $(BUILD)/bench/results/full $(PUBLISH_ARGS)
 
 windows: configure
 	cmake --build $(BUILD) --target windows -j$(JOBS)

@@ -1,28 +1,43 @@
-// Google Benchmark of the C++ solver, with the reference model of tests/ timed on the very same
-// matrices in the same run, so that the speed-up is read off one run on one machine.
+// The C++ side of `make bench`: times pairsolve on the matrices of one problem, read from the file
+// that every other peer of the run reads too (bench/make_matrices.cpp writes it), with Google
+// Benchmark, and checks that every search it times gives the same answers bit for bit.
 //
-// Each case is solved as the host would call it: solveAssignment inside a call scope of the
-// stand-in host, on a seeded matrix from tests/random_matrices.h that is made once, before any
-// timing. Every benchmark is repeated and reported by its mean, median and spread; after the
-// usual table comes one more, with the median of the solver, of the solver with its exact search
-// held off (the element-by-element search that integer matrices would otherwise get) and of the
-// reference model, and their ratios to the solver, for every case.
+//   pairsolve_bench --matrices <file> --name <problem> [--sides chosen,element,reference]
+//                   [--layout plain|loop] [--rounds R] [--samples S]
+//                   [--answers <file>] [--summary <file>] [Google Benchmark flags]
 //
-// The reference model is slow by design (about a minute per 1600 x 1600 matrix of uniform
-// doubles), so it runs fewer repetitions at the large sizes and not at all where the solver's
-// time alone is of interest; so does the element-by-element search. Run a part with
-// --benchmark_filter=<regex>, e.g. 'uniform/800x800' or 'ties0to1e6'.
+// Sides, each a benchmark named <side>/<problem>:
+//   chosen     pairsolve::solve, one host call, with the search solveAssignment chooses;
+//   element    the element-by-element search forced (solverTesting, SearchChoice::elementByElement);
+//   reference  the plain reference model of tests/.
+// Each call runs inside a call scope of the stand-in host, as a caller's would.
+//
+// Layouts. plain: a repetition is R calls in a row on one matrix, the next matrix at each
+// repetition (S repetitions, usually one per matrix). loop: a repetition is R passes over all
+// matrices of the file, one call each, the next matrix at every call, as a caller with many small
+// problems would run them (S repetitions). Either way a repetition's time per iteration is the mean
+// time of one call; bench/bench.py takes the median over the repetitions.
+//
+// Before any timing, every matrix is solved once through solverTesting::solve(chosen, ...) with a
+// SearchReport, untimed; that warms the caches up and gives the search counts (shifts, replays,
+// ...). After the timing, the answers of every side (the last call on each matrix) must equal
+// those of that pass bit for bit. --summary gets a JSON object with the call counts, the
+// mismatches and the totals of the reports; --answers gets the chosen side's answers in the format
+// of pairsolve_solve_file (tests/scipy/solve_file.cpp), for the checks against SciPy.
 #include <benchmark/benchmark.h>
 
-#include <algorithm>
 #include <cstdint>
 #include <cstdio>
-#include <map>
-#include <memory>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "assignment_solver.h"
+#include "pairsolve.h"
 #include "random_matrices.h"
 #include "reference_model.h"
 #include "standin_host.h"
@@ -31,145 +46,329 @@ using namespace pairsolve;
 
 namespace {
 
-using random_matrices::Kind;
 using random_matrices::Matrix;
 
-using Entry = void (*)(double*, double*, const double*, std::int32_t, std::int32_t);
-
-struct Case {
-    Kind kind;
-    std::int32_t rows;
-    std::int32_t cols;
-    int referenceRepetitions;  // 0: not timed
-    int elementRepetitions;    // the solver with its exact search held off; 0: not timed
-};
-
-// Uniform doubles from 100 to 1600 and both rectangular shapes (the element-by-element search
-// runs on these anyway), and integer costs in 0..100 and 0..1e6 from 400 to 3200, where the exact
-// search runs: against the element-by-element search up to 1600, and the reference model where
-// it takes at most about a minute.
-const Case cases[] = {
-    {Kind::uniform, 100, 100, 5, 0},       {Kind::uniform, 200, 200, 5, 0},
-    {Kind::uniform, 400, 400, 5, 0},       {Kind::uniform, 800, 800, 3, 0},
-    {Kind::uniform, 1600, 1600, 3, 0},     {Kind::ties0to100, 400, 400, 5, 5},
-    {Kind::ties0to100, 800, 800, 3, 5},    {Kind::ties0to100, 1600, 1600, 1, 5},
-    {Kind::ties0to100, 3200, 3200, 0, 0},  {Kind::ties0to1e6, 400, 400, 5, 5},
-    {Kind::ties0to1e6, 800, 800, 3, 3},    {Kind::ties0to1e6, 1600, 1600, 1, 3},
-    {Kind::ties0to1e6, 3200, 3200, 0, 0},  {Kind::uniform, 400, 1600, 3, 0},
-    {Kind::uniform, 1600, 400, 3, 0},
-};
-
-constexpr int solverRepetitions = 5;
-constexpr std::uint64_t seed = 20240601;
-
-std::string caseName(const Case& c) {
-    return std::string(random_matrices::kindName(c.kind)) + "/" + std::to_string(c.rows) + "x" +
-           std::to_string(c.cols);
+[[noreturn]] void fail(const std::string& message) {
+    std::cerr << "pairsolve_bench: " << message << '\n';
+    std::exit(2);
 }
 
-void solveRepeatedly(benchmark::State& state, Entry entry, const Matrix* m) {
-    std::vector<double> assignment(static_cast<std::size_t>(m->rows));
+struct Answer {
+    std::vector<double> assignment;
     double cost = 0;
-    for (auto _ : state) {
-        standin::CallScope call;
-        entry(assignment.data(), &cost, m->data.data(), m->rows, m->cols);
-        benchmark::DoNotOptimize(cost);
-        benchmark::ClobberMemory();
-    }
-}
-
-// The console table, then the medians side by side.
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    RatioReporter() : ConsoleReporter(OO_Tabular) {}  // plain text: the output is often a log
-
-    void ReportRuns(const std::vector<Run>& reports) override {
-        ConsoleReporter::ReportRuns(reports);
-        for (const Run& run : reports) {
-            // A case run once has no aggregates: its one time is its median.
-            const bool single = run.run_type == Run::RT_Iteration && run.repetitions == 1;
-            if (!single && (run.run_type != Run::RT_Aggregate || run.aggregate_name != "median"))
-                continue;
-            const std::string& name = run.run_name.function_name;
-            const std::size_t slash = name.find('/');
-            const std::string side = name.substr(0, slash), what = name.substr(slash + 1);
-            medians_[side][what] = run.GetAdjustedRealTime();
-            if (std::find(order_.begin(), order_.end(), what) == order_.end()) order_.push_back(what);
-        }
-    }
-
-    void Finalize() override {
-        ConsoleReporter::Finalize();
-        std::printf("\nMedians of the same run (ms); element: the solver with its exact search held "
-                    "off;\nthe ratios are each over the solver.\n%-24s %12s %12s %12s %9s %9s\n",
-                    "case", "solver", "element", "reference", "element/", "ref/");
-        for (const std::string& what : order_) {
-            const double solver = median("solver", what);
-            if (solver < 0) continue;
-            std::printf("%-24s %12.3f", what.c_str(), solver);
-            for (const char* side : {"element", "reference"}) printTime(median(side, what));
-            for (const char* side : {"element", "reference"}) printRatio(median(side, what), solver);
-            std::printf("\n");
-        }
-    }
-
-private:
-    double median(const std::string& side, const std::string& what) const {
-        const auto s = medians_.find(side);
-        if (s == medians_.end()) return -1;
-        const auto m = s->second.find(what);
-        return m == s->second.end() ? -1 : m->second;
-    }
-    static void printTime(double ms) {
-        if (ms < 0)
-            std::printf(" %12s", "-");
-        else
-            std::printf(" %12.3f", ms);
-    }
-    static void printRatio(double ms, double solver) {
-        if (ms < 0)
-            std::printf(" %9s", "-");
-        else
-            std::printf(" %9.1f", ms / solver);
-    }
-
-    std::map<std::string, std::map<std::string, double>> medians_;  // side -> case -> ms
-    std::vector<std::string> order_;
+    bool solved = false;  // a call has written this answer
+    bool failed = false;
+    std::string identifier;
+    std::string message;
 };
 
-// Registers one side of a case; one solve per repetition where a solve takes a second or more.
-void registerSide(const std::string& side, Entry entry, const Case& c, const Matrix* m,
-                  int repetitions, bool slow) {
-    benchmark::internal::Benchmark* b = benchmark::RegisterBenchmark(
-        (side + "/" + caseName(c)).c_str(), solveRepeatedly, entry, m);
-    b->Unit(benchmark::kMillisecond)->UseRealTime()->Repetitions(repetitions)->ReportAggregatesOnly(true);
-    if (slow) b->Iterations(1);
+using SolveFunction = void (*)(Answer&, const Matrix&);
+
+template <typename Call>
+void record(Answer& a, Call call) {
+    try {
+        call();
+        a.failed = false;
+    } catch (const pairsolve::Error& e) {
+        a.failed = true;
+        a.identifier = e.identifier();
+        a.message = e.what();
+    }
+    a.solved = true;
+}
+
+void solveChosen(Answer& a, const Matrix& m) {
+    record(a, [&] { pairsolve::solve(a.assignment.data(), &a.cost, m.data.data(), m.rows, m.cols); });
+}
+
+void solveElementByElement(Answer& a, const Matrix& m) {
+    record(a, [&] {
+        standin::CallScope call;
+        solverTesting::solve(solverTesting::SearchChoice::elementByElement, a.assignment.data(),
+                             &a.cost, m.data.data(), m.rows, m.cols);
+    });
+}
+
+void solveReference(Answer& a, const Matrix& m) {
+    record(a, [&] {
+        standin::CallScope call;
+        reference::solveAssignment(a.assignment.data(), &a.cost, m.data.data(), m.rows, m.cols);
+    });
+}
+
+struct Side {
+    std::string name;
+    SolveFunction solve;
+    std::vector<Answer> answers;  // per matrix, from the last call on it
+    std::uint64_t calls = 0;
+    std::size_t repetitions = 0;  // started so far: picks the matrix of a plain repetition
+};
+
+struct Problem {
+    std::vector<Matrix> matrices;
+    bool loop = false;
+};
+
+void timeSide(benchmark::State& state, Side* side, const Problem* problem) {
+    const std::size_t count = problem->matrices.size();
+    if (problem->loop) {
+        std::size_t k = 0;
+        for (auto _ : state) {
+            side->solve(side->answers[k], problem->matrices[k]);
+            if (++k == count) k = 0;
+        }
+    } else {
+        const std::size_t k = side->repetitions % count;
+        for (auto _ : state) side->solve(side->answers[k], problem->matrices[k]);
+    }
+    ++side->repetitions;
+    side->calls += static_cast<std::uint64_t>(state.iterations());
+}
+
+template <typename T>
+T readValue(std::istream& in, const char* what) {
+    T value;
+    if (!in.read(reinterpret_cast<char*>(&value), sizeof value))
+        fail(std::string("the matrix file ends before ") + what);
+    return value;
+}
+
+std::vector<Matrix> readMatrices(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) fail("cannot open " + path);
+    const auto count = readValue<std::uint64_t>(in, "the matrix count");
+    std::vector<Matrix> matrices(count);
+    for (Matrix& m : matrices) {
+        m.rows = readValue<std::int32_t>(in, "a row count");
+        m.cols = readValue<std::int32_t>(in, "a column count");
+        if (m.rows < 0 || m.cols < 0) fail("negative size in " + path);
+        m.data.resize(static_cast<std::size_t>(m.rows) * static_cast<std::size_t>(m.cols));
+        if (!in.read(reinterpret_cast<char*>(m.data.data()),
+                     static_cast<std::streamsize>(m.data.size() * sizeof(double))))
+            fail("the matrix file ends inside a matrix: " + path);
+    }
+    if (in.peek() != std::char_traits<char>::eof()) fail("data after the last matrix in " + path);
+    return matrices;
+}
+
+template <typename T>
+void writeValue(std::ostream& out, const T& value) {
+    out.write(reinterpret_cast<const char*>(&value), sizeof value);
+}
+
+void writeText(std::ostream& out, const std::string& text) {
+    writeValue(out, static_cast<std::uint32_t>(text.size()));
+    out.write(text.data(), static_cast<std::streamsize>(text.size()));
+}
+
+void writeAnswers(const std::string& path, const std::vector<Answer>& answers) {
+    std::ofstream out(path, std::ios::binary);
+    if (!out) fail("cannot create " + path);
+    writeValue(out, static_cast<std::uint64_t>(answers.size()));
+    for (const Answer& a : answers) {
+        writeValue(out, static_cast<std::uint8_t>(a.failed ? 1 : 0));
+        writeText(out, a.failed ? a.identifier : "");
+        writeText(out, a.failed ? a.message : "");
+        writeValue(out, static_cast<std::int32_t>(a.assignment.size()));
+        out.write(reinterpret_cast<const char*>(a.assignment.data()),
+                  static_cast<std::streamsize>(a.assignment.size() * sizeof(double)));
+        writeValue(out, a.cost);
+    }
+    if (!out.flush()) fail("cannot write " + path);
+}
+
+// Bit for bit: -0.0 differs from 0.0, and so do two NaNs with different payloads.
+bool sameBits(const Answer& a, const Answer& b) {
+    return a.failed == b.failed && a.identifier == b.identifier && a.message == b.message &&
+           std::memcmp(&a.cost, &b.cost, sizeof a.cost) == 0 &&
+           a.assignment.size() == b.assignment.size() &&
+           (a.assignment.empty() || std::memcmp(a.assignment.data(), b.assignment.data(),
+                                                a.assignment.size() * sizeof(double)) == 0);
+}
+
+std::string describeDifference(const Answer& expected, const Answer& got) {
+    std::ostringstream text;
+    text.precision(17);
+    if (expected.failed != got.failed || expected.identifier != got.identifier) {
+        text << (got.failed ? "error " + got.identifier : std::string("no error")) << " instead of "
+             << (expected.failed ? "error " + expected.identifier : std::string("no error"));
+        return text.str();
+    }
+    for (std::size_t r = 0; r < expected.assignment.size(); ++r)
+        if (std::memcmp(&expected.assignment[r], &got.assignment[r], sizeof(double)) != 0) {
+            text << "row " << r + 1 << ": column " << got.assignment[r] << " instead of "
+                 << expected.assignment[r] << "; ";
+            break;
+        }
+    text << "cost " << got.cost << " instead of " << expected.cost;
+    return text.str();
+}
+
+std::string jsonString(const std::string& text) {
+    std::string out = "\"";
+    for (const char c : text) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (static_cast<unsigned char>(c) < 0x20) {
+            char code[8];
+            std::snprintf(code, sizeof code, "\\u%04x", c);
+            out += code;
+        } else {
+            out += c;
+        }
+    }
+    return out + "\"";
+}
+
+struct Options {
+    std::string matrices, name, answers, summary;
+    std::vector<std::string> sides{"chosen"};
+    bool loop = false;
+    long rounds = 1;
+    long samples = 0;  // 0: one per matrix (plain) or 3 (loop)
+};
+
+long positive(const std::string& text, const char* what) {
+    char* end = nullptr;
+    const long value = std::strtol(text.c_str(), &end, 10);
+    if (text.empty() || *end != '\0' || value < 1) fail(std::string(what) + " needs a positive whole number");
+    return value;
+}
+
+Options parseOptions(int argc, char** argv) {
+    Options o;
+    for (int i = 1; i < argc; ++i) {
+        const std::string flag = argv[i];
+        if (i + 1 >= argc) fail("missing value after " + flag);
+        const std::string value = argv[++i];
+        if (flag == "--matrices") {
+            o.matrices = value;
+        } else if (flag == "--name") {
+            o.name = value;
+        } else if (flag == "--answers") {
+            o.answers = value;
+        } else if (flag == "--summary") {
+            o.summary = value;
+        } else if (flag == "--sides") {
+            o.sides.clear();
+            std::stringstream list(value);
+            for (std::string side; std::getline(list, side, ',');) o.sides.push_back(side);
+        } else if (flag == "--layout") {
+            if (value != "plain" && value != "loop") fail("--layout is plain or loop");
+            o.loop = value == "loop";
+        } else if (flag == "--rounds") {
+            o.rounds = positive(value, "--rounds");
+        } else if (flag == "--samples") {
+            o.samples = positive(value, "--samples");
+        } else {
+            fail("unknown option " + flag);
+        }
+    }
+    if (o.matrices.empty() || o.name.empty()) fail("--matrices and --name are required");
+    return o;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    benchmark::Initialize(&argc, argv);  // takes its own --benchmark_* flags out of argv
+    const Options options = parseOptions(argc, argv);
 
-    std::vector<std::unique_ptr<Matrix>> matrices;
-    for (const Case& c : cases) {
-        random_matrices::Source source(seed + matrices.size());
-        matrices.push_back(std::make_unique<Matrix>(
-            random_matrices::generate(source, c.kind, c.rows, c.cols)));
-        const Matrix* m = matrices.back().get();
-        const bool large = static_cast<std::int64_t>(c.rows) * c.cols >= 640000;
-        registerSide("solver", &solveAssignment, c, m, solverRepetitions, false);
-        if (c.elementRepetitions > 0)
-            registerSide("element", &solverTesting::solveWithoutExactSearch, c, m,
-                         c.elementRepetitions, large);
-        if (c.referenceRepetitions > 0)
-            registerSide("reference", &reference::solveAssignment, c, m, c.referenceRepetitions,
-                         large);
+    Problem problem;
+    problem.matrices = readMatrices(options.matrices);
+    problem.loop = options.loop;
+    const std::size_t count = problem.matrices.size();
+    if (count == 0) fail("the matrix file holds no matrix");
+    const long samples = options.samples ? options.samples : options.loop ? 3 : static_cast<long>(count);
+
+    const auto blankAnswers = [&] {
+        std::vector<Answer> answers(count);
+        for (std::size_t k = 0; k < count; ++k)
+            answers[k].assignment.assign(static_cast<std::size_t>(problem.matrices[k].rows), 0.0);
+        return answers;
+    };
+
+    // The untimed pass: answers and search reports of the chosen search.
+    std::vector<Answer> expected = blankAnswers();
+    solverTesting::SearchReport total;
+    std::uint64_t offsetRan = 0, exactOffsets = 0, restarted = 0, mostReplays = 0;
+    for (std::size_t k = 0; k < count; ++k) {
+        const Matrix& m = problem.matrices[k];
+        solverTesting::SearchReport report;
+        record(expected[k], [&] {
+            standin::CallScope call;
+            solverTesting::solve(solverTesting::SearchChoice::chosen, expected[k].assignment.data(),
+                                 &expected[k].cost, m.data.data(), m.rows, m.cols, &report);
+        });
+        offsetRan += report.offsetRan;
+        exactOffsets += report.exactOffsets;
+        restarted += report.restarted;
+        total.shifts += report.shifts;
+        total.replays += report.replays;
+        total.replaySteps += report.replaySteps;
+        if (report.replays > mostReplays) mostReplays = report.replays;
     }
 
-    RatioReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
+    std::vector<Side> sides;
+    sides.reserve(options.sides.size());
+    for (const std::string& name : options.sides) {
+        SolveFunction solve = name == "chosen"      ? solveChosen
+                              : name == "element"   ? solveElementByElement
+                              : name == "reference" ? solveReference
+                                                    : nullptr;
+        if (solve == nullptr) fail("unknown side " + name + " (chosen, element, reference)");
+        sides.push_back(Side{name, solve, blankAnswers()});
+    }
+    for (Side& side : sides) {
+        benchmark::internal::Benchmark* b = benchmark::RegisterBenchmark(
+            (side.name + "/" + options.name).c_str(), timeSide, &side, &problem);
+        b->Unit(benchmark::kMicrosecond)
+            ->UseRealTime()
+            ->Iterations(options.rounds * (options.loop ? static_cast<long>(count) : 1))
+            ->Repetitions(static_cast<int>(samples))
+            ->DisplayAggregatesOnly(true);
+    }
+    benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
-    return 0;
+
+    std::vector<std::string> mismatches;
+    for (const Side& side : sides) {
+        if (side.calls == 0) continue;  // filtered out
+        for (std::size_t k = 0; k < count; ++k) {
+            const Answer& got = side.answers[k];
+            if (!got.solved)
+                mismatches.push_back(options.name + ", matrix " + std::to_string(k) + ": " +
+                                     side.name + " never solved it");
+            else if (!sameBits(expected[k], got))
+                mismatches.push_back(options.name + ", matrix " + std::to_string(k) + ": " +
+                                     side.name + " differs from the chosen search: " +
+                                     describeDifference(expected[k], got));
+        }
+    }
+    for (const std::string& m : mismatches) std::cerr << "MISMATCH " << m << '\n';
+
+    if (!options.answers.empty()) {
+        const Side* chosen = nullptr;
+        for (const Side& side : sides)
+            if (side.name == "chosen" && side.calls > 0) chosen = &side;
+        writeAnswers(options.answers, chosen ? chosen->answers : expected);
+    }
+    if (!options.summary.empty()) {
+        std::ofstream out(options.summary);
+        out << "{\n  \"problem\": " << jsonString(options.name) << ",\n  \"matrices\": " << count
+            << ",\n  \"calls\": {";
+        for (std::size_t i = 0; i < sides.size(); ++i)
+            out << (i ? ", " : "") << jsonString(sides[i].name) << ": " << sides[i].calls;
+        out << "},\n  \"report\": {\"solves\": " << count << ", \"offsetRan\": " << offsetRan
+            << ", \"exactOffsets\": " << exactOffsets << ", \"restarted\": " << restarted
+            << ", \"shifts\": " << total.shifts << ", \"replays\": " << total.replays
+            << ", \"replaySteps\": " << total.replaySteps << ", \"mostReplays\": " << mostReplays
+            << "},\n  \"mismatches\": [";
+        for (std::size_t i = 0; i < mismatches.size(); ++i)
+            out << (i ? ",\n    " : "\n    ") << jsonString(mismatches[i]);
+        out << "]\n}\n";
+        if (!out.flush()) fail("cannot write " + options.summary);
+    }
+    return mismatches.empty() ? 0 : 3;
 }

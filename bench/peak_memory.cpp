@@ -1,9 +1,9 @@
 // Loads the first matrix of a file in the format of pairsolve_solve_file and solves it once, so
 // that the peak resident size of the whole process (read by whoever started it, e.g. with wait4 or
-// /usr/bin/time -v) can be compared between the solver, the reference model and no solve at all:
-// the difference to "none" is what the solve itself needed at its peak.
+// /usr/bin/time -v) can be compared between a solve and no solve at all: the difference is what
+// the solve itself needed at its peak.
 //
-//   pairsolve_peak_memory <matrices> pairsolve|reference|none
+//   pairsolve_peak_memory <matrices> pairsolve|none
 //
 // Prints "cost <c>", the cost of the solve (0 for none).
 #include <cstdint>
@@ -15,12 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "assignment_solver.h"
 #include "pairsolve.h"
-#include "standin_host.h"
-#include "reference_model.h"
-
-using namespace pairsolve;
 
 namespace {
 
@@ -40,11 +35,11 @@ T readValue(std::istream& in) {
 
 int main(int argc, char** argv) {
     if (argc != 3) {
-        std::cerr << "usage: pairsolve_peak_memory <matrices> pairsolve|reference|none\n";
+        std::cerr << "usage: pairsolve_peak_memory <matrices> pairsolve|none\n";
         return 2;
     }
     const std::string solver = argv[2];
-    if (solver != "pairsolve" && solver != "reference" && solver != "none")
+    if (solver != "pairsolve" && solver != "none")
         fail("unknown solver " + solver);
 
     std::ifstream in(argv[1], std::ios::binary);
@@ -64,13 +59,8 @@ int main(int argc, char** argv) {
 
     double cost = 0.0;
     try {
-        if (solver == "pairsolve") {
+        if (solver == "pairsolve")
             pairsolve::solve(assignment.data(), &cost, costMatrix.data(), rowCount, colCount);
-        } else if (solver == "reference") {
-            standin::CallScope call;
-            reference::solveAssignment(assignment.data(), &cost, costMatrix.data(), rowCount,
-                                       colCount);
-        }
     } catch (const pairsolve::Error& e) {
         fail(std::string("the solve failed: ") + e.what());
     }

@@ -1,4 +1,4 @@
-% Times pairsolve inside Octave on the matrix files compare_peers.py writes, and writes the module's
+% Times pairsolve inside Octave on the matrix files of bench/bench.py, and writes the module's
 % answers in the file solver's answer format so that the script can compare them with the C++
 % library bit for bit.
 %
@@ -6,12 +6,13 @@
 % other peers have solved it, so that all peers are timed close together under the same load of
 % the machine. Requests are files in the folder PAIRSOLVE_PEERS_REQUESTS: request-1, request-2, ...
 % (each renamed into place once complete). A request holds one line per matrix file, its fields
-% separated by tabs:  <matrices> <answers> <rounds> <samples>;  or the single word "done", which
-% ends the process.
+% separated by tabs:  <matrices> <answers> <rounds> <samples> <layout>;  or the single word "done",
+% which ends the process.
 %
-% Each sample is one tic/toc around `rounds` passes over all matrices of the file, one call per
-% matrix and pass; the loop is the one a caller's script would run, so the time per call includes
-% the interpreter's share. Standard output gets, per matrix file, the line
+% Each sample is one tic/toc. Layout "loop": `rounds` passes over all matrices of the file, one call
+% per matrix and pass; "plain": `rounds` calls in a row on one matrix, the next matrix at each
+% sample. The loop is the one a caller's script would run, so the time per call includes the
+% interpreter's share. Standard output gets, per matrix file, the line
 %   octave_seconds <answers> <seconds per call of sample 1> ... <seconds per call of sample n>
 % and after the last file of a request "octave_request <k>", fields separated by tabs.
 1;
@@ -50,14 +51,25 @@ function timeFile(fields)
   count = numel (matrices);
 
   seconds = zeros (1, samples);
-  for s = 1:samples
-    started = tic ();
-    for r = 1:rounds
-      for k = 1:count
-        [assignment, cost] = pairsolve (matrices{k});
+  if (strcmp (fields{5}, "loop"))
+    for s = 1:samples
+      started = tic ();
+      for r = 1:rounds
+        for k = 1:count
+          [assignment, cost] = pairsolve (matrices{k});
+        end
       end
+      seconds(s) = toc (started) / (rounds * count);
     end
-    seconds(s) = toc (started) / (rounds * count);
+  else
+    for s = 1:samples
+      matrix = matrices{mod(s - 1, count) + 1};
+      started = tic ();
+      for r = 1:rounds
+        [assignment, cost] = pairsolve (matrix);
+      end
+      seconds(s) = toc (started) / rounds;
+    end
   end
 
   % The answers come from one more pass, outside the timing.
