@@ -24,7 +24,9 @@
 //
 // Checked on every input, by aborting (which the fuzzer reports with the input) when one fails:
 // - the solver and the reference model end alike: the same assignment and cost bit for bit, or
-//   the same error identifier and message, and the message is one of the system's;
+//   the same error identifier and message, and the message is one of the system's; so does each
+//   search forced (offset, element by element, plain), and the offset and element-by-element
+//   searches make the plain one's decisions, one by one, in its order;
 // - the caller's matrix is never written;
 // - no buffer is left allocated, and a call that ends at the copy took nothing but the copy;
 // - a success is a valid assignment: columns distinct and in 1..N, exactly min(M, N) of them when
@@ -183,6 +185,44 @@ bool sameOutcome(const Outcome& a, const Outcome& b) {
     return a.identifier == b.identifier && a.message == b.message;
 }
 
+// Each forced search ends as the reference model does, and makes the plain search's decisions.
+void checkSearches(const std::vector<double>& matrix, std::int32_t rows, std::int32_t cols,
+                   const Outcome& reference) {
+    using solverTesting::Decision;
+    using solverTesting::SearchChoice;
+    static std::vector<Decision> buffers[3];
+    const SearchChoice choices[] = {SearchChoice::plain, SearchChoice::offset,
+                                    SearchChoice::elementByElement};
+    solverTesting::DecisionTrace traces[3];
+    for (int i = 0; i < 3; ++i) {
+        buffers[i].resize(1 << 16);
+        traces[i] = solverTesting::DecisionTrace{buffers[i].data(), buffers[i].size(), 0, 0};
+        solverTesting::DecisionTrace* trace = &traces[i];
+        const SearchChoice choice = choices[i];
+        const Outcome forced = runCall(
+            [choice, trace](double* a, double* c, const double* x, std::int32_t r, std::int32_t n) {
+                solverTesting::solve(choice, a, c, x, r, n, nullptr, trace);
+            },
+            matrix, rows, cols);
+        require(sameOutcome(forced, reference), "a forced search and the reference model disagree");
+        require(trace->count <= trace->capacity, "more decisions than the trace holds");
+    }
+    const auto same = [](const Decision& a, const Decision& b) {
+        return a.kind == b.kind && a.row == b.row && a.col == b.col && bitsOf(a.value) == bitsOf(b.value);
+    };
+    const solverTesting::DecisionTrace& plain = traces[0];
+    for (int i = 1; i < 3; ++i) {
+        const solverTesting::DecisionTrace& t = traces[i];
+        // After a restart the offset search's decisions are a prefix of the plain ones and the
+        // element-by-element search's follow them, all of them.
+        const std::size_t restart = t.restartedAt;
+        require(t.count - restart == plain.count, "a search made more or fewer decisions");
+        for (std::size_t k = 0; k < t.count; ++k)
+            require(same(t.entries[k], plain.entries[k < restart ? k : k - restart]),
+                    "a search made another decision than the plain one");
+    }
+}
+
 bool isSystemError(const Outcome& out) {
     using namespace pairsolve::text;
     return (out.identifier.empty() && out.message == negativeElement) ||
@@ -310,6 +350,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                      reference.message.c_str());
         fail("the solver and the reference model disagree");
     }
+    checkSearches(matrix, rows, cols, reference);
 
     // The working copy comes first; the rest only when the call goes on past the copy and scan,
     // that is when no negative element ended it and the matrix holds a finite element or nothing

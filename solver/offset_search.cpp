@@ -88,20 +88,25 @@
 // (decimal costs, all costs equal) take that road; the others replay about one element a shift.
 //
 // How it stays fast
-// - A shift costs O(M + N), and one scan of each column whose smallest key may be within reach.
-// - A zero of an uncovered column c at an uncovered row has key <= zeroThreshold(c); a column is
-//   searched in blocks of 16 rows whose minimum tells whether the block holds a candidate, and
-//   the search stops at the first zero (many ties: the first zero is near). A search from the
-//   column's top that finds none has gathered the column's smallest key on the way.
-// - Each column keeps a lower bound on its smallest key over its candidate rows (keyBound).
-//   Covering a row only removes candidates and an uncovered row's a_r is fixed within a search,
-//   so the value stays a lower bound, and stays exact while the row holding it is uncovered. A
-//   column whose bound shows no zero is neither swept nor recomputed; a shift recomputes only the
-//   columns whose bound is within reach of U (few distinct values: few of them).
-// - Across searches each column keeps a floor: a lower bound on R + a_r over all rows but its
-//   star's, rows covered at the time included. a_r never decreases (nor does its rounded sum), so
-//   the floor holds until the column's star changes (the flipped path), and it is exact while the
-//   row that gave it keeps its offset. The next search starts from the floors.
+// - A shift costs O(M + N), and one reading of each column whose smallest key may be within reach.
+// - Keys only grow (a row's offset never decreases, nor does its rounded sum), so a lower bound
+//   on a key found once stays one. Each column keeps the rows of its columnTopSize smallest keys,
+//   read over every row, and topBound, the next smallest: every row left out has a key of at
+//   least topBound, then and after. The listed rows' keys are formed afresh when needed, so the
+//   list tells the column's smallest key over its candidate rows exactly as long as that is not
+//   above topBound; and while the zero threshold is below topBound, the zeros of the column are
+//   among the listed rows: a sweep reads the list, not the column. A column is read whole only
+//   when its threshold has caught up with its bound, or its listed rows are all covered.
+// - A column with more rows within the threshold than the list holds (many ties), and every
+//   column of a matrix of fewer than listedRows rows, is unlisted and searched by reading it, in
+//   blocks of 16 rows whose minimum tells whether the block holds a candidate, stopping at the
+//   first zero (many ties: the first zero is near). Its pass from the top to the bottom, over the
+//   segments between the zeros it primes, gathers the column's smallest key on the way; and it
+//   keeps a floor across searches (OffsetSearch says how) where a listed column keeps its list.
+// - Each column's smallest key over its candidate rows, once known, is kept (keyBound) until the
+//   row holding it is covered; a column whose bound shows no zero is neither swept nor read. A
+//   shift reads afresh only the columns whose bound is within reach of the least upper bound,
+//   lowest bound first.
 // - The results rest on the bounds alone; knowing a minimum exactly only saves work. In the exact
 //   case a column whose bound is above its target holds no zero, and every column whose smallest
 //   X equals h has its key equal to the new target, so it is swept. Were a bound taken for an

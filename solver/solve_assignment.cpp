@@ -2,6 +2,7 @@
 // reduces one direction, seeds stars greedily, runs the phase machine and adds up the cost.
 #include "assignment_solver.h"
 
+#include <algorithm>
 #include <cfloat>
 #include <cstdint>
 #include <cstring>
@@ -198,7 +199,9 @@ std::uint64_t layOutScratch(SolverState* state, void* block, std::uint64_t rows,
     ElementSearch& element = s.element;
     OffsetSearch& offset = s.offset;
     const std::uint64_t lines = rows + cols;
-    const std::uint64_t shifts = history ? shiftsPerLine * lines + 64 : 0;
+    // The margins of the certified search hold for fewer than 2^32 shifts.
+    const std::uint64_t shifts =
+        history ? std::min<std::uint64_t>(shiftsPerLine * lines + 64, std::uint64_t{1} << 31) : 0;
     const std::uint64_t events = history ? eventsPerLine * lines + 256 : 0;
     const std::uint64_t known = history ? knownPerLine * lines + 64 : 0;
     // 8-byte parts
