@@ -136,6 +136,7 @@ struct OffsetSearch {
     Index* topRows;         // columnTopSize * colCount
     Index* topCount;        // colCount
     double* topBound;       // colCount
+    double* topLeast;       // colCount: the least key the list was read with, a bound on all rows
     // An unlisted column keeps no list: its columns are short (fewer than listedRows rows), or
     // its list could not hold every row that might be a zero (many ties). It is searched by
     // reading it, and keeps instead a floor: a lower bound on R + rowOffset over every row but
@@ -149,7 +150,7 @@ struct OffsetSearch {
     // A lower bound on the smallest key over the column's candidate rows (the uncovered rows,
     // except the star's row while the column is covered), exact while keyBoundRow is a
     // candidate row holding it or -1 (no candidate); -2 when it is only a bound, -3 when it is
-    // to be taken afresh from the list.
+    // only a bound and the column's list may tell more.
     double* keyBound;       // colCount
     Index* keyBoundRow;     // colCount
     // The smallest key of the rows a column's current pass has read (see startPass) and a row

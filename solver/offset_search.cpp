@@ -217,7 +217,7 @@ Index firstFlaggedZero(const unsigned char* flags, const unsigned char* rowCover
 
 // --- Each column's smallest keys.
 
-constexpr Index staleRow = -3;  // keyBoundRow: to be taken afresh from the column's list
+constexpr Index staleRow = -3;  // keyBoundRow: a bound, which the column's list may better
 
 // Reads column c whole, every row at its key now (covered rows included), and lists the rows of
 // its columnTopSize smallest keys. Every other row's key is at least topBound, now and after: a
@@ -267,6 +267,7 @@ void captureTop(SolverState& state, Index c) {
     for (int i = 0; i < listed; ++i) top[i] = which[i];
     o.topCount[c] = listed;
     o.topBound[c] = count == columnTopSize + 1 ? keys[columnTopSize] : infinity;
+    o.topLeast[c] = count > 0 ? keys[0] : infinity;
 }
 
 // The column's smallest key over its candidate rows (the uncovered rows, but the star's while
@@ -304,18 +305,13 @@ bool minimumExact(const SolverState& state, Index c) {
     return row == none || (row >= 0 && !state.rowCover[row]);
 }
 
-// Brings keyBound up to date where its row was covered or a new search began: from the list,
-// or, for an unlisted column, the bound it was (covering only removes candidates). Returns
-// whether it is exact.
+// Marks keyBound as a bound only once the row holding it is covered (covering only removes
+// candidates, so it still is one); a listed column's list tells more when asked (settleBound).
+// Returns whether keyBound is exact.
 bool ensureBound(SolverState& state, Index c) {
     OffsetSearch& o = state.offset;
     const Index row = o.keyBoundRow[c];
-    if (row == staleRow || (row >= 0 && state.rowCover[row])) {
-        if (o.unlisted[c])
-            o.keyBoundRow[c] = unknownRow;
-        else
-            refreshFromList(state, c);
-    }
+    if (row >= 0 && state.rowCover[row]) o.keyBoundRow[c] = o.unlisted[c] ? unknownRow : staleRow;
     return minimumExact(state, c);
 }
 
@@ -365,6 +361,15 @@ void recomputeMinimum(SolverState& state, Index c) {
     scanColumn(state.workMatrix + state.rowCount * c, state.offset.scanOffset, -infinity, 0,
                state.rowCount, least, leastRow);
     settleMinimum(state, c, least, leastRow);
+}
+
+// Makes the bound of an uncovered column exact: from its list if that tells, else by reading it.
+void settleBound(SolverState& state, Index c) {
+    if (state.offset.keyBoundRow[c] == staleRow) {
+        refreshFromList(state, c);
+        if (minimumExact(state, c)) return;
+    }
+    recomputeMinimum(state, c);
 }
 
 // The listed rows of column c from `from` on that are uncovered and whose key is at most
@@ -636,7 +641,7 @@ double leastUncoveredValue(SolverState& state, Index& tied) {
     for (Index i = 0; i < waiting; ++i) {
         const Index c = o.tiedColumns[i];
         if (o.keyBound[c] > reach(c, bound)) continue;
-        recomputeMinimum(state, c);
+        settleBound(state, c);
         const double u = upper(c);
         if (u < bound) bound = u;
     }
@@ -705,7 +710,7 @@ double leastExactValue(SolverState& state, Index& tied) {
     for (Index i = 0; i < waiting; ++i) {
         const Index c = o.tiedColumns[i];
         if (!(o.keyBound[c] - o.colOffset[c] < least)) continue;
-        recomputeMinimum(state, c);
+        settleBound(state, c);
         const double value = o.keyBound[c] - o.colOffset[c];
         if (value < least) least = value;
     }
@@ -742,7 +747,9 @@ void startSearch(SolverState& state) {
     }
     for (Index c = 0; c < cols; ++c) {
         if (!o.unlisted[c]) {
-            o.keyBoundRow[c] = staleRow;  // from the list, when needed
+            // Every row is a candidate again; the least key the list was read with bounds them all.
+            o.keyBound[c] = o.topLeast[c];
+            o.keyBoundRow[c] = staleRow;
         } else if (o.floorRow[c] == unknownRow) {
             o.keyBound[c] = -infinity;
             o.keyBoundRow[c] = unknownRow;

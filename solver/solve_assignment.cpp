@@ -228,6 +228,7 @@ std::uint64_t layOutScratch(SolverState* state, void* block, std::uint64_t rows,
     take(offset.topRows, rows >= listedRows ? columnTopSize * cols : 0);
     take(offset.topCount, cols);
     take(offset.topBound, cols);
+    take(offset.topLeast, cols);
     take(offset.floor, cols);
     take(offset.floorRow, cols);
     take(offset.floorOffset, cols);
@@ -283,6 +284,7 @@ void resetBookkeeping(SolverState& s) {
         offset.colOffset[c] = 0;
         offset.topCount[c] = 0;
         offset.topBound[c] = -infinity;
+        offset.topLeast[c] = -infinity;
         offset.unlisted[c] = rows < listedRows ? 1 : 0;
         offset.floorRow[c] = -2;
         offset.zeroFlagsAt[c] = -1;
