@@ -199,11 +199,16 @@ std::uint64_t layOutScratch(SolverState* state, void* block, std::uint64_t rows,
     ElementSearch& element = s.element;
     OffsetSearch& offset = s.offset;
     const std::uint64_t lines = rows + cols;
-    // The margins of the certified search hold for fewer than 2^32 shifts.
+    // No call needs more than its shape allows: at most rowCount shifts between two of the at most
+    // T + 1 searches, at most T rows covered (and as many columns uncovered) in a search, and
+    // every element known. Thin matrices take far less than their lines would. (The margins of
+    // the certified search also want fewer than 2^32 shifts.)
+    const std::uint64_t t = rows < cols ? rows : cols;
     const std::uint64_t shifts =
-        history ? std::min<std::uint64_t>(shiftsPerLine * lines + 64, std::uint64_t{1} << 31) : 0;
-    const std::uint64_t events = history ? eventsPerLine * lines + 256 : 0;
-    const std::uint64_t known = history ? knownPerLine * lines + 64 : 0;
+        history ? std::min({shiftsPerLine * lines + 64, (t + 1) * rows + 1, std::uint64_t{1} << 31})
+                : 0;
+    const std::uint64_t events = history ? std::min(eventsPerLine * lines + 256, 2 * t * (t + 1) + 2) : 0;
+    const std::uint64_t known = history ? std::min(knownPerLine * lines + 64, rows * cols) : 0;
     // 8-byte parts
     take(offset.known, known);
     take(offset.events, events);
