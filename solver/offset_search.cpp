@@ -219,10 +219,35 @@ Index firstFlaggedZero(const unsigned char* flags, const unsigned char* rowCover
 
 constexpr Index staleRow = -3;  // keyBoundRow: a bound, which the column's list may better
 
+// The least of column[r] + offset[r] over the 16 rows from r.
+inline double blockLeast(const double* column, const double* offset, Index r) {
+#if defined(PAIRSOLVE_PAIRS)
+    Pair m[4];
+    for (int i = 0; i < 4; ++i) m[i] = load(column + r + 2 * i) + load(offset + r + 2 * i);
+    for (int i = 0; i < 4; ++i) {
+        const Pair x = load(column + r + 8 + 2 * i) + load(offset + r + 8 + 2 * i);
+        m[i] = pick(x < m[i], x, m[i]);
+    }
+    m[0] = pick(m[1] < m[0], m[1], m[0]);
+    m[2] = pick(m[3] < m[2], m[3], m[2]);
+    m[0] = pick(m[2] < m[0], m[2], m[0]);
+    return m[0][1] < m[0][0] ? m[0][1] : m[0][0];
+#else
+    double least = column[r] + offset[r];
+    for (Index i = r + 1; i < r + 16; ++i) {
+        const double v = column[i] + offset[i];
+        if (v < least) least = v;
+    }
+    return least;
+#endif
+}
+
 // Reads column c whole, every row at its key now (covered rows included), and lists the rows of
 // its columnTopSize smallest keys. Every other row's key is at least topBound, now and after: a
-// row's offset never decreases. Blocks of 16 rows whose least key cannot enter the list are
-// passed over with one test.
+// row's offset never decreases. The smallest keys lie in the blocks of 16 rows with the smallest
+// least keys: were one in a block whose least key is above the (columnTopSize + 1)-th smallest
+// of them, that many keys from other blocks would be smaller still. So the column is read once,
+// block by block, and only those blocks are read row by row.
 void captureTop(SolverState& state, Index c) {
     OffsetSearch& o = state.offset;
     const Index rows = state.rowCount;
@@ -244,24 +269,21 @@ void captureTop(SolverState& state, Index c) {
         which[i] = r;
         if (count == columnTopSize + 1) limit = keys[columnTopSize];
     };
-    Index r = 0;
-#if defined(PAIRSOLVE_PAIRS)
-    for (; r + 16 <= rows; r += 16) {
-        Pair m[4];
-        for (int i = 0; i < 4; ++i) m[i] = load(column + r + 2 * i) + load(offset + r + 2 * i);
-        for (int i = 0; i < 4; ++i) {
-            const Pair x = load(column + r + 8 + 2 * i) + load(offset + r + 8 + 2 * i);
-            m[i] = pick(x < m[i], x, m[i]);
-        }
-        m[0] = pick(m[1] < m[0], m[1], m[0]);
-        m[2] = pick(m[3] < m[2], m[3], m[2]);
-        m[0] = pick(m[2] < m[0], m[2], m[0]);
-        const double blockLeast = m[0][1] < m[0][0] ? m[0][1] : m[0][0];
-        if (count == columnTopSize + 1 && !(blockLeast < limit)) continue;
-        for (Index i = r; i < r + 16; ++i) offer(i, column[i] + offset[i]);
+    const Index blocks = rows / 16;
+    double* least = o.blockLeast;
+    for (Index b = 0; b < blocks; ++b) least[b] = blockLeast(column, offset, 16 * b);
+    double cut = infinity;  // blocks whose least key is above it hold none of the smallest
+    if (blocks > columnTopSize + 1) {
+        double* order = o.blockOrder;
+        std::copy(least, least + blocks, order);
+        std::nth_element(order, order + columnTopSize, order + blocks);
+        cut = order[columnTopSize];
     }
-#endif
-    for (; r < rows; ++r) offer(r, column[r] + offset[r]);
+    for (Index b = 0; b < blocks; ++b) {
+        if (least[b] > cut || (count == columnTopSize + 1 && !(least[b] < limit))) continue;
+        for (Index r = 16 * b; r < 16 * b + 16; ++r) offer(r, column[r] + offset[r]);
+    }
+    for (Index r = 16 * blocks; r < rows; ++r) offer(r, column[r] + offset[r]);
     const int listed = count < columnTopSize ? count : columnTopSize;
     Index* top = o.topRows + columnTopSize * c;
     for (int i = 0; i < listed; ++i) top[i] = which[i];

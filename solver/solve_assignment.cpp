@@ -78,23 +78,32 @@ struct Scan {
 
 // Copies costMatrix into workMatrix, refusing the first finite negative element in index order,
 // and scans the copy in the same pass. -0.0 is a zero, not a negative; -inf and NaN pass. The
-// finite elements' lowest bits are gathered only when the choice of the search needs them.
+// finite elements' lowest bits are gathered only while they can still make the offsets exact
+// (limit: the bound in units of the lowest bit), and only when the choice needs them.
 Scan copyAndCheck(double* workMatrix, const double* costMatrix, std::size_t elementCount,
-                  bool lowestBits) {
+                  bool lowestBits, std::uint64_t limit) {
     Scan scan{-1.0, false, MatrixSummary{}};
+    constexpr int notExact = -2000;  // a lowest bit no largest element can stay within the bound from
     for (std::size_t i = 0; i < elementCount; ++i) {
         const double v = costMatrix[i];
-        const bool finite = mxIsFinite(v);
-        if (finite && v < 0) mexErrMsgTxt(text::negativeElement);
         workMatrix[i] = v;
+        // Most elements are finite and not negative, which the host need not be asked about.
+        const bool finite = (v >= 0 && v <= DBL_MAX) || mxIsFinite(v);
+        if (finite && v < 0) mexErrMsgTxt(text::negativeElement);
         if (!finite) {
             scan.anyInfinite = true;
             if (v != v) scan.summary.anyNaN = true;
-        } else {
-            if (scan.maxFinite < v) scan.maxFinite = v;
-            if (lowestBits && v != 0) {
-                const int bit = lowestBitOf(v);
-                if (bit < scan.summary.lowestBit) scan.summary.lowestBit = bit;
+            continue;
+        }
+        if (scan.maxFinite < v) scan.maxFinite = v;
+        if (lowestBits && v != 0) {
+            const int bit = lowestBitOf(v);
+            if (bit < scan.summary.lowestBit) {
+                scan.summary.lowestBit = bit;
+                if (unitsOf(scan.maxFinite, bit) > limit) {
+                    scan.summary.lowestBit = notExact;
+                    lowestBits = false;
+                }
             }
         }
     }
@@ -234,6 +243,8 @@ std::uint64_t layOutScratch(SolverState* state, void* block, std::uint64_t rows,
     take(offset.topCount, cols);
     take(offset.topBound, cols);
     take(offset.topLeast, cols);
+    take(offset.blockLeast, rows / 16);
+    take(offset.blockOrder, rows / 16);
     take(offset.floor, cols);
     take(offset.floorRow, cols);
     take(offset.floorOffset, cols);
@@ -435,7 +446,7 @@ void runSolve(double* assignment, double* cost, const double* costMatrix, std::i
     double* workMatrix = static_cast<double*>(mxMalloc(elementCount * sizeof(double)));
     const bool plain = choice == SearchChoice::plain ||
                        (choice == SearchChoice::chosen && elementCount <= plainElements);
-    Scan scan = copyAndCheck(workMatrix, costMatrix, elementCount, !plain);
+    Scan scan = copyAndCheck(workMatrix, costMatrix, elementCount, !plain, exactLimit(rows + cols));
 
     bool forbiddenOverflowed = false;
     if (scan.anyInfinite) {
