@@ -69,6 +69,7 @@ SKIPPABLE = ("element", "reference", "octave", "munkres", "memory")
 # Generator kind (pairsolve_bench_matrices) -> (title, integer costs).
 KINDS = {"uniform": ("uniform doubles", False),
          "gatedTracking": ("gated tracking", False),
+         "gatedClutter": ("gated tracking in clutter", False),
          "decimalTenths": ("decimal costs k/10", False),
          "ties0to100": ("integers 0..100", True),
          "ties0to1e6": ("integers 0..10^6", True)}
@@ -150,6 +151,7 @@ def make_cases(mode):
               Case("rectangular", "uniform", large, small, count, rounds=3)]
     for rows, cols in ((200, 200), (400, 300)) if quick else ((1000, 1000), (2000, 1500)):
         cases.append(Case("tracking", "gatedTracking", rows, cols, count))
+        cases.append(Case("tracking", "gatedClutter", rows, cols, count))
     for n in (200, 400) if quick else (800, 1600):
         cases.append(Case("decimal", "decimalTenths", n, n, count))
     for kind in ("ties0to100", "ties0to1e6"):
@@ -594,7 +596,8 @@ LEGEND = (
     "untimed solve of every matrix (`-`: the report names no search). `reference model`: the plain "
     "model of the solver kept with the tests; `pairsolve from Octave`: the module in a loop of "
     "Octave code, interpreter included; `munkres`: the pure-Python package (one call per matrix). "
-    "Gated tracking M x N: M tracks, N detections, Euclidean distances, +inf beyond the gate; "
+    "Gated tracking M x N: M tracks, N detections, Euclidean distances, +inf beyond the gate "
+    "(detections near their tracks; in clutter: tracks and detections anywhere in the field); "
     "decimal costs: k / 10, k uniform in 0..1000. Every answer was checked: pairsolve's cost "
     "against SciPy's optimum, the element-by-element search's, the reference model's and "
     "Octave's answers against pairsolve's bit for bit, munkres' cost against pairsolve's.")

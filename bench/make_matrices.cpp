@@ -4,8 +4,8 @@
 //   pairsolve_bench_matrices <kind> <rows> <cols> <count> <seed> <out>
 //
 // kind: uniform, ties0to100 or ties0to1e6 (random_matrices::generate), decimalTenths (k / 10,
-// k uniform in 0..1000) or gatedTracking (rows tracks x cols detections, Euclidean distances,
-// +inf beyond the gate). The count matrices come one after the other from one Source seeded with
+// k uniform in 0..1000), gatedTracking or gatedClutter (rows tracks x cols detections,
+// Euclidean distances, +inf beyond the gate). The count matrices come one after the other from one Source seeded with
 // seed. The file has the format of pairsolve_solve_file (tests/scipy/solve_file.cpp): uint64
 // count, then per matrix int32 rows, int32 cols and rows * cols doubles, column-major, all in the
 // machine's byte order.
@@ -36,6 +36,7 @@ random_matrices::Matrix make(random_matrices::Source& source, const std::string&
     using random_matrices::Kind;
     if (kind == "decimalTenths") return random_matrices::decimalTenths(source, rows, cols);
     if (kind == "gatedTracking") return random_matrices::gatedTracking(source, rows, cols);
+    if (kind == "gatedClutter") return random_matrices::gatedClutter(source, rows, cols);
     for (const Kind k : {Kind::uniform, Kind::ties0to100, Kind::ties0to1e6})
         if (kind == random_matrices::kindName(k)) return random_matrices::generate(source, k, rows, cols);
     fail("unknown kind " + kind);

@@ -268,6 +268,34 @@ inline Matrix gatedTracking(Source& source, std::int32_t tracks, std::int32_t de
     return m;
 }
 
+// Gated tracking in clutter: tracks and detections at independent uniform positions in a
+// 100 x 100 field, +inf beyond a gate of 10 (about 30 detections per track in 1500): what a
+// tracker sees when detections do not sit near their tracks, and a far longer search.
+inline Matrix gatedClutter(Source& source, std::int32_t tracks, std::int32_t detections) {
+    std::vector<double> tx(static_cast<std::size_t>(tracks)), ty(tx.size());
+    std::vector<double> dx(static_cast<std::size_t>(detections)), dy(dx.size());
+    for (std::size_t t = 0; t < tx.size(); ++t) {
+        tx[t] = source.unit() * 100;
+        ty[t] = source.unit() * 100;
+    }
+    for (std::size_t d = 0; d < dx.size(); ++d) {
+        dx[d] = source.unit() * 100;
+        dy[d] = source.unit() * 100;
+    }
+    Matrix m;
+    m.rows = tracks;
+    m.cols = detections;
+    m.data.resize(tx.size() * dx.size());
+    for (std::size_t d = 0; d < dx.size(); ++d) {
+        for (std::size_t t = 0; t < tx.size(); ++t) {
+            const double ex = tx[t] - dx[d], ey = ty[t] - dy[d];
+            const double distance = std::sqrt(ex * ex + ey * ey);
+            m.data[t + tx.size() * d] = distance > 10 ? detail::inf : distance;
+        }
+    }
+    return m;
+}
+
 // Replaces each element, with probability p, by +inf or -inf (forbidden pairs).
 inline void sprinkleForbidden(Source& source, Matrix& m, double p) {
     for (double& v : m.data)

@@ -176,11 +176,12 @@ std::vector<Matrix> magnitudes() {
     return set;
 }
 
-// What callers solve: uniform doubles, and gated tracking (+inf beyond the gate).
+// What callers solve: uniform doubles, and gated tracking (+inf beyond the gate), also in clutter.
 std::vector<Matrix> doubles() {
     std::vector<Matrix> set;
     const std::int32_t shapes[][2] = {{50, 40}, {120, 120}, {90, 200}, {200, 90}, {300, 250}, {250, 300}};
     Source source(2026);
+    set.push_back(random_matrices::gatedClutter(source, 220, 160));
     for (const auto& shape : shapes) {
         set.push_back(random_matrices::gatedTracking(source, shape[0], shape[1]));
         set.push_back(random_matrices::generate(source, Kind::uniform, shape[0], shape[1]));
