@@ -168,7 +168,8 @@ struct OffsetSearch {
     Index* zeroFlagsAt;     // colCount: shiftsMade when the column's flags were written
     Index* searchedAt;      // colCount: shiftsMade when last searched from its top
 
-    // The history that lets a single element be replayed exactly (not kept by the exact search).
+    // The history that lets a single element be replayed exactly (not kept when every value is
+    // exact).
     double* shiftLog;       // h of every shift of the call, in order
     Index shiftCapacity;
     Index* searchStart;     // targetStars + 1: shiftsMade when each search started
@@ -351,7 +352,7 @@ void solve(SearchChoice choice, double* assignment, double* cost, const double* 
            DecisionTrace* trace = nullptr);
 
 // solve(SearchChoice::elementByElement, ...), for code that passes entries around.
-void solveWithoutExactSearch(double* assignment, double* cost, const double* costMatrix,
+void solveElementByElement(double* assignment, double* cost, const double* costMatrix,
                              std::int32_t rowCount, std::int32_t colCount);
 
 // Records a decision if a trace is attached.

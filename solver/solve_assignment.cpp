@@ -414,7 +414,7 @@ void solverTesting::solve(SearchChoice choice, double* assignment, double* cost,
     runSolve(assignment, cost, costMatrix, rowCount, colCount, choice, report, trace);
 }
 
-void solverTesting::solveWithoutExactSearch(double* assignment, double* cost,
+void solverTesting::solveElementByElement(double* assignment, double* cost,
                                             const double* costMatrix, std::int32_t rowCount,
                                             std::int32_t colCount) {
     runSolve(assignment, cost, costMatrix, rowCount, colCount, SearchChoice::elementByElement,

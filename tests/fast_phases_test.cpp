@@ -51,7 +51,7 @@ TEST(FastPhases, OverflowInsideADeferredShiftIsReported) {
         fromColumns(3, 5, {NaN, 1, 1, NaN, d, 1, b, a, 0, 1, NaN, a, 1, NaN, 2}),
     };
     for (const Matrix& m : matrices) {
-        const Outcome solver = solveWith(solverTesting::solveWithoutExactSearch, m);
+        const Outcome solver = solveWith(solverTesting::solveElementByElement, m);
         EXPECT_EQ(solver.identifier, "pairsolve:costOverflow");
         EXPECT_TRUE(same(solver, solveWith(reference::solveAssignment, m)));
     }
