@@ -282,19 +282,14 @@ Phase primeZeros(SolverState& state, Index& pathRow, Index& pathCol) {
         if (r == rows) {
             clearPending(state, c);
         } else {
-            state.primeMask[r + rows * c] = 1;
-            state.matching.primeInRow[r] = c;
-            solverTesting::record(state, solverTesting::Decision::prime, r, c, 0);
-            const Index s = state.matching.starInRow[r];
+            const Index s = primeZero(state, r, c);
             if (s == none) {
                 pathRow = r;
                 pathCol = c;
                 return Phase::augmentPath;
             }
-            state.rowCover[r] = 1;
+            coverRow(state, r, s);
             state.element.coveredAfter[r] = static_cast<double>(state.element.shiftCount);
-            state.matching.coveredRows[state.matching.coveredCount++] = r;
-            state.colCover[s] = 0;
             state.element.uncoveredAfter[s] = state.element.shiftCount;
             if (mayHoldZero(state, s)) {
                 state.matching.scanFrom[s] = 0;
@@ -409,18 +404,13 @@ Phase primeZeros(SolverState& state, Index& pathRow, Index& pathCol) {
             while (r < rows && (state.rowCover[r] || column[r] != 0)) ++r;
             matching.scanFrom[c] = r;
             if (r == rows) continue;
-            state.primeMask[r + rows * c] = 1;
-            matching.primeInRow[r] = c;
-            solverTesting::record(state, solverTesting::Decision::prime, r, c, 0);
-            const Index s = matching.starInRow[r];
+            const Index s = primeZero(state, r, c);
             if (s == none) {
                 pathRow = r;
                 pathCol = c;
                 return Phase::augmentPath;
             }
-            state.rowCover[r] = 1;
-            matching.coveredRows[matching.coveredCount++] = r;
-            state.colCover[s] = 0;
+            coverRow(state, r, s);
             matching.scanFrom[s] = 0;
             found = true;  // and on with column c + 1
         }

@@ -143,6 +143,29 @@ double margin(const OffsetSearch& o) {
 // case, a key equal to it).
 double zeroThreshold(const OffsetSearch& o, Index c, double m) { return o.colOffset[c] * m; }
 
+// The least of column[r] + offset[r] over the 16 rows from r.
+inline double blockLeast(const double* column, const double* offset, Index r) {
+#if defined(PAIRSOLVE_PAIRS)
+    Pair m[4];
+    for (int i = 0; i < 4; ++i) m[i] = load(column + r + 2 * i) + load(offset + r + 2 * i);
+    for (int i = 0; i < 4; ++i) {
+        const Pair x = load(column + r + 8 + 2 * i) + load(offset + r + 8 + 2 * i);
+        m[i] = pick(x < m[i], x, m[i]);
+    }
+    m[0] = pick(m[1] < m[0], m[1], m[0]);
+    m[2] = pick(m[3] < m[2], m[3], m[2]);
+    m[0] = pick(m[2] < m[0], m[2], m[0]);
+    return m[0][1] < m[0][0] ? m[0][1] : m[0][0];
+#else
+    double least = column[r] + offset[r];
+    for (Index i = r + 1; i < r + 16; ++i) {
+        const double v = column[i] + offset[i];
+        if (v < least) least = v;
+    }
+    return least;
+#endif
+}
+
 // The first row from `from` on with column[r] + offset[r] <= threshold, or rows. least and
 // leastRow get the smallest such sum over the rows read before it, and a row holding it (+inf
 // and none when there is none below +inf); they cover all rows from `from` when the result is
@@ -155,19 +178,10 @@ Index scanColumn(const double* column, const double* offset, double threshold, I
 #if defined(PAIRSOLVE_PAIRS)
     Index leastBlock = none;
     for (; r + 16 <= rows; r += 16) {
-        Pair m[4];
-        for (int i = 0; i < 4; ++i) m[i] = load(column + r + 2 * i) + load(offset + r + 2 * i);
-        for (int i = 0; i < 4; ++i) {
-            const Pair x = load(column + r + 8 + 2 * i) + load(offset + r + 8 + 2 * i);
-            m[i] = pick(x < m[i], x, m[i]);
-        }
-        m[0] = pick(m[1] < m[0], m[1], m[0]);
-        m[2] = pick(m[3] < m[2], m[3], m[2]);
-        m[0] = pick(m[2] < m[0], m[2], m[0]);
-        const double blockLeast = m[0][1] < m[0][0] ? m[0][1] : m[0][0];
-        if (blockLeast <= threshold) break;  // read row by row below, up to the candidate
-        if (blockLeast < least) {
-            least = blockLeast;
+        const double block = blockLeast(column, offset, r);
+        if (block <= threshold) break;  // read row by row below, up to the candidate
+        if (block < least) {
+            least = block;
             leastBlock = r;
         }
     }
@@ -219,28 +233,6 @@ Index firstFlaggedZero(const unsigned char* flags, const unsigned char* rowCover
 
 constexpr Index staleRow = -3;  // keyBoundRow: a bound, which the column's list may better
 
-// The least of column[r] + offset[r] over the 16 rows from r.
-inline double blockLeast(const double* column, const double* offset, Index r) {
-#if defined(PAIRSOLVE_PAIRS)
-    Pair m[4];
-    for (int i = 0; i < 4; ++i) m[i] = load(column + r + 2 * i) + load(offset + r + 2 * i);
-    for (int i = 0; i < 4; ++i) {
-        const Pair x = load(column + r + 8 + 2 * i) + load(offset + r + 8 + 2 * i);
-        m[i] = pick(x < m[i], x, m[i]);
-    }
-    m[0] = pick(m[1] < m[0], m[1], m[0]);
-    m[2] = pick(m[3] < m[2], m[3], m[2]);
-    m[0] = pick(m[2] < m[0], m[2], m[0]);
-    return m[0][1] < m[0][0] ? m[0][1] : m[0][0];
-#else
-    double least = column[r] + offset[r];
-    for (Index i = r + 1; i < r + 16; ++i) {
-        const double v = column[i] + offset[i];
-        if (v < least) least = v;
-    }
-    return least;
-#endif
-}
 
 // Reads column c whole, every row at its key now (covered rows included), and lists the rows of
 // its columnTopSize smallest keys. Every other row's key is at least topBound, now and after: a
@@ -807,19 +799,14 @@ Phase primeZeros(SolverState& state, Index& pathRow, Index& pathCol) {
         if (r == rows) {
             clearPending(state, c);
         } else {
-            state.primeMask[r + rows * c] = 1;
-            matching.primeInRow[r] = c;
-            solverTesting::record(state, solverTesting::Decision::prime, r, c, 0);
-            const Index s = matching.starInRow[r];
+            const Index s = primeZero(state, r, c);
             if (s == none) {
                 pathRow = r;
                 pathCol = c;
                 return Phase::augmentPath;
             }
-            state.rowCover[r] = 1;
+            coverRow(state, r, s);
             o.scanOffset[r] = infinity;
-            matching.coveredRows[matching.coveredCount++] = r;
-            state.colCover[s] = 0;
             if (!o.exact && (!appendEvent(o, o.rowEvents, o.rowLastEvent, r) ||
                              !appendEvent(o, o.colEvents, o.colLastEvent, s)))
                 return Phase::restart;

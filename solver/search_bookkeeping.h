@@ -79,6 +79,22 @@ inline Index nextPending(const SolverState& state, Index from) {
     return w * 64 + lowestSetBit(bits);
 }
 
+// Primes the zero (r, c) and returns the column of its row's star, or none: then the prime
+// starts an augmenting path.
+inline Index primeZero(SolverState& state, Index r, Index c) {
+    state.primeMask[r + static_cast<Index>(state.rowCount) * c] = 1;
+    state.matching.primeInRow[r] = c;
+    solverTesting::record(state, solverTesting::Decision::prime, r, c, 0);
+    return state.matching.starInRow[r];
+}
+
+// Covers row r, whose star is in column s, and uncovers that column.
+inline void coverRow(SolverState& state, Index r, Index s) {
+    state.rowCover[r] = 1;
+    state.matching.coveredRows[state.matching.coveredCount++] = r;
+    state.colCover[s] = 0;
+}
+
 // Flips the alternating path that starts at the prime (pathRow, pathCol): prime, star in its
 // column, prime in that star's row, and so on until a column without a star. Every row reached
 // holds a prime (it was covered right after one was primed), and each step moves to a column not
