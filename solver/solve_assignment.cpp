@@ -462,7 +462,9 @@ void runSolve(double* assignment, double* cost, const double* costMatrix, std::i
                                           : 10.0;
         bool replaced = false;
         for (std::size_t i = 0; i < elementCount; ++i) {
-            if (mxIsInf(workMatrix[i])) {
+            // As in the copy, the host is asked only about an element that may not be finite.
+            const double v = workMatrix[i];
+            if (!(v >= 0 && v <= DBL_MAX) && mxIsInf(v)) {
                 workMatrix[i] = forbiddenValue;
                 replaced = true;
                 if (!mxIsFinite(forbiddenValue)) forbiddenOverflowed = true;
