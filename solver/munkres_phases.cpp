@@ -324,8 +324,7 @@ Phase augmentPath(SolverState& state, Index pathRow, Index pathCol) {
 
 // Covers every column holding a star; no other column is covered after an augmentation.
 Phase coverStarColumns(SolverState& state) {
-    for (Index c = 0; c < state.colCount; ++c)
-        if (state.matching.starInCol[c] != none) state.colCover[c] = 1;
+    coverStars(state);
     startSearch(state);
     return Phase::checkDone;
 }
@@ -419,8 +418,7 @@ Phase primeZeros(SolverState& state, Index& pathRow, Index& pathCol) {
 }
 
 Phase coverStarColumns(SolverState& state) {
-    for (Index c = 0; c < state.colCount; ++c)
-        if (state.matching.starInCol[c] != none) state.colCover[c] = 1;
+    coverStars(state);
     startSearch(state);
     return Phase::checkDone;
 }

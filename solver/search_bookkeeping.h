@@ -95,6 +95,12 @@ inline void coverRow(SolverState& state, Index r, Index s) {
     state.colCover[s] = 0;
 }
 
+// Covers every column holding a star: after an augmentation no other column is covered.
+inline void coverStars(SolverState& state) {
+    for (Index c = 0; c < state.colCount; ++c)
+        if (state.matching.starInCol[c] != none) state.colCover[c] = 1;
+}
+
 // Flips the alternating path that starts at the prime (pathRow, pathCol): prime, star in its
 // column, prime in that star's row, and so on until a column without a star. Every row reached
 // holds a prime (it was covered right after one was primed), and each step moves to a column not
