@@ -197,7 +197,9 @@ struct OffsetSearch {
 // The row reduction's results, kept for seeding (and seeding again if the call restarts).
 struct Reduction {
     double* rowMinimum;  // rowCount
-    Index* firstZero;    // rowCount: the first column where the row became 0, or colCount
+    // Each reduced line's first zero: when rows are reduced, the first column where each row
+    // became 0 (or colCount); when columns are, the first row where each column did (or rowCount).
+    Index* firstZero;    // rowCount or colCount
 };
 
 // What the phases share. The driver takes every buffer from the host allocator and releases it.
@@ -365,8 +367,7 @@ inline void record(SolverState& state, Decision::Kind kind, Index row, Index col
 
 }  // namespace solverTesting
 
-void buildAssignment(double* assignment, const unsigned char* starMask, std::int32_t rowCount,
-                     std::int32_t colCount);
+void buildAssignment(double* assignment, const Index* starInRow, std::int32_t rowCount);
 void addUpCost(double* assignment, double* cost, const double* costMatrix, std::int32_t rowCount);
 
 // Messages the solver ends a call with.

@@ -457,19 +457,18 @@ Phase checkDone(SolverState& state) {
     Index covered = 0;
     for (Index c = 0; c < state.colCount; ++c) covered += state.colCover[c] ? 1 : 0;
     if (covered == state.targetStars) {
-        buildAssignment(state.assignment, state.starMask, state.rowCount, state.colCount);
+        buildAssignment(state.assignment, state.matching.starInRow, state.rowCount);
         return Phase::done;
     }
     return Phase::primeZeros;
 }
 
-// Writes each row's star as a 1-based column; rows without a star keep their 0.
-void buildAssignment(double* assignment, const unsigned char* starMask, std::int32_t rowCount,
-                     std::int32_t colCount) {
-    const Index rows = rowCount;
-    for (Index c = colCount - 1; c >= 0; --c)
-        for (Index r = 0; r < rows; ++r)
-            if (starMask[r + rows * c]) assignment[r] = static_cast<double>(c + 1);
+// Writes each row's star as a 1-based column; rows without a star keep their 0. The star index
+// agrees with starMask (every star is placed and flipped through both), and reading it spares a
+// pass over the mask.
+void buildAssignment(double* assignment, const Index* starInRow, std::int32_t rowCount) {
+    for (Index r = 0; r < rowCount; ++r)
+        if (starInRow[r] >= 0) assignment[r] = static_cast<double>(starInRow[r] + 1);
 }
 
 }  // namespace pairsolve

@@ -84,25 +84,70 @@ Scan copyAndCheck(double* workMatrix, const double* costMatrix, std::size_t elem
                   bool lowestBits, std::uint64_t limit) {
     Scan scan{-1.0, false, MatrixSummary{}};
     constexpr int notExact = -2000;  // a lowest bit no largest element can stay within the bound from
-    for (std::size_t i = 0; i < elementCount; ++i) {
-        const double v = costMatrix[i];
-        workMatrix[i] = v;
-        // Most elements are finite and not negative, which the host need not be asked about.
-        const bool finite = (v >= 0 && v <= DBL_MAX) || mxIsFinite(v);
-        if (finite && v < 0) mexErrMsgTxt(text::negativeElement);
-        if (!finite) {
-            scan.anyInfinite = true;
-            if (v != v) scan.summary.anyNaN = true;
-            continue;
+    constexpr std::size_t blockSize = 256;
+    for (std::size_t start = 0; start < elementCount; start += blockSize) {
+        const std::size_t end = std::min(start + blockSize, elementCount);
+#if defined(PAIRSOLVE_PAIRS)
+        // Most blocks hold only elements in [0, DBL_MAX]: finite, not negative, nothing for the
+        // host to be asked about. Such a block is copied and its largest element found in lanes
+        // (without a NaN the largest value is the same in any order; only the sign of a zero
+        // could differ, and the scan's largest is only compared with 0 and used when above it).
+        // v * 0 is 0 for a finite v and NaN otherwise, so their sum is NaN exactly when the
+        // block holds an infinity or a NaN. A block that holds anything but finite elements not
+        // below 0 is read again element by element below.
+        if (!lowestBits && end - start == blockSize) {
+            using namespace searchBookkeeping;
+            constexpr int lanes = 4;  // pairs in flight: independent chains
+            Pair top[lanes], poison[lanes];
+            PairMask signs[lanes];
+            for (int k = 0; k < lanes; ++k) {
+                top[k] = both(scan.maxFinite);
+                poison[k] = both(0.0);
+                signs[k] = PairMask{0, 0};
+            }
+            for (std::size_t i = start; i < end; i += 2 * lanes) {
+                for (int k = 0; k < lanes; ++k) {
+                    const Pair v = load(costMatrix + i + 2 * k);
+                    store(workMatrix + i + 2 * k, v);
+                    top[k] = pick(top[k] < v, v, top[k]);
+                    poison[k] = poison[k] + v * 0.0;
+                    signs[k] |= (PairMask)v;
+                }
+            }
+            bool clean = true;
+            double largest = scan.maxFinite;
+            for (int k = 0; k < lanes; ++k) {
+                for (int j = 0; j < 2; ++j) {
+                    clean = clean && poison[k][j] == 0 && signs[k][j] >= 0;
+                    if (largest < top[k][j]) largest = top[k][j];
+                }
+            }
+            if (clean) {
+                scan.maxFinite = largest;
+                continue;
+            }
         }
-        if (scan.maxFinite < v) scan.maxFinite = v;
-        if (lowestBits && v != 0) {
-            const int bit = lowestBitOf(v);
-            if (bit < scan.summary.lowestBit) {
-                scan.summary.lowestBit = bit;
-                if (unitsOf(scan.maxFinite, bit) > limit) {
-                    scan.summary.lowestBit = notExact;
-                    lowestBits = false;
+#endif
+        for (std::size_t i = start; i < end; ++i) {
+            const double v = costMatrix[i];
+            workMatrix[i] = v;
+            // Most elements are finite and not negative, which the host need not be asked about.
+            const bool finite = (v >= 0 && v <= DBL_MAX) || mxIsFinite(v);
+            if (finite && v < 0) mexErrMsgTxt(text::negativeElement);
+            if (!finite) {
+                scan.anyInfinite = true;
+                if (v != v) scan.summary.anyNaN = true;
+                continue;
+            }
+            if (scan.maxFinite < v) scan.maxFinite = v;
+            if (lowestBits && v != 0) {
+                const int bit = lowestBitOf(v);
+                if (bit < scan.summary.lowestBit) {
+                    scan.summary.lowestBit = bit;
+                    if (unitsOf(scan.maxFinite, bit) > limit) {
+                        scan.summary.lowestBit = notExact;
+                        lowestBits = false;
+                    }
                 }
             }
         }
@@ -134,13 +179,51 @@ void reduceRows(double* work, Index rows, Index cols, double* rowMinimum, Index*
     }
 }
 
-void reduceColumns(double* work, Index rows, Index cols) {
+// The minimum of a column as `if (m > x) m = x` finds it over the column in order from its first
+// element: a NaN first element is kept (no comparison with it holds); otherwise it is the least
+// element that is not NaN and, among elements comparing equal to it, the first. Only +0 and -0
+// compare equal with different bits, so the least value can be found in any order (four lanes,
+// each starting from the first element, so none ever holds a NaN), and when it is a zero, the
+// first zero of the column is the one the loop would have kept.
+double columnMinimum(const double* column, Index rows) {
+    double m = column[0];
+    if (m != m) return m;
+    Index r = 1;
+#if defined(PAIRSOLVE_PAIRS)
+    using namespace searchBookkeeping;
+    constexpr int lanes = 4;  // pairs in flight: independent chains
+    Pair least[lanes];
+    for (int k = 0; k < lanes; ++k) least[k] = both(m);
+    for (; r + 2 * lanes <= rows; r += 2 * lanes) {
+        for (int k = 0; k < lanes; ++k) {
+            const Pair x = load(column + r + 2 * k);
+            least[k] = pick(least[k] > x, x, least[k]);
+        }
+    }
+    for (int k = 0; k < lanes; ++k)
+        for (int j = 0; j < 2; ++j)
+            if (m > least[k][j]) m = least[k][j];
+#endif
+    for (; r < rows; ++r)
+        if (m > column[r]) m = column[r];
+    if (m == 0) {
+        for (r = 0; column[r] != 0; ++r) {
+        }
+        m = column[r];
+    }
+    return m;
+}
+
+// Subtracts each column's minimum (columnMinimum); firstZero[c] gets the first row where column c
+// became 0, or rows. The column is still in cache for that search.
+void reduceColumns(double* work, Index rows, Index cols, Index* firstZero) {
     for (Index c = 0; c < cols; ++c) {
         double* column = work + rows * c;
-        double m = column[0];
-        for (Index r = 1; r < rows; ++r)
-            if (m > column[r]) m = column[r];
+        const double m = columnMinimum(column, rows);
         for (Index r = 0; r < rows; ++r) column[r] = column[r] - m;
+        Index r = 0;
+        while (r < rows && column[r] != 0) ++r;
+        firstZero[c] = r;
     }
 }
 
@@ -167,11 +250,11 @@ void seedByRows(SolverState& s) {
 
 // Columns in ascending order, each starring its first zero in a row not yet taken. The rows are
 // marked only to keep stars independent; they are cleared again, as the search starts with no
-// row covered.
+// row covered. No column holds a zero above its firstZero row, so the scan starts there.
 void seedByColumns(SolverState& s) {
     const Index rows = s.rowCount, cols = s.colCount;
     for (Index c = 0; c < cols; ++c) {
-        for (Index r = 0; r < rows; ++r) {
+        for (Index r = s.reduction.firstZero[c]; r < rows; ++r) {
             if (s.workMatrix[r + rows * c] == 0 && !s.rowCover[r]) {
                 placeStar(s, r, c);
                 s.rowCover[r] = 1;
@@ -263,7 +346,7 @@ std::uint64_t layOutScratch(SolverState* state, void* block, std::uint64_t rows,
     take(offset.colLastEvent, history ? cols : 0);
     take(offset.rowKnown, history ? rows : 0);
     take(s.reduction.rowMinimum, rows);
-    take(s.reduction.firstZero, rows);
+    take(s.reduction.firstZero, rows <= cols ? rows : cols);
     take(offset.unlisted, cols);  // bytes last
     if (state != nullptr) {
         offset.shiftCapacity = static_cast<Index>(shifts);
@@ -332,7 +415,7 @@ void reduceAndSeed(SolverState& s) {
         seedByRows(s);
     } else {
         s.targetStars = s.colCount;
-        reduceColumns(s.workMatrix, s.rowCount, s.colCount);
+        reduceColumns(s.workMatrix, s.rowCount, s.colCount, s.reduction.firstZero);
         seedByColumns(s);
     }
 }

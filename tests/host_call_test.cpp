@@ -2,6 +2,7 @@
 // caller's matrix (untouched) and calls on separate threads (independent).
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
 #include <limits>
 #include <random>
@@ -57,6 +58,21 @@ TEST(HostCall, RefusesNegativeElementsAndNothingElse) {
     EXPECT_EQ(errorOf(Matrix(2, 2, {-0.0, -0.0, -0.0, -0.0})), "");
     EXPECT_EQ(errorOf(Matrix(2, 2, {-inf, 1, 1, -inf})), "");
     EXPECT_EQ(errorOf(Matrix(1, 2, {1, NaN})), "");
+    // Large matrices are copied block by block: one odd element is seen wherever it stands,
+    // whichever block holds it and whether the matrix is wide or tall.
+    std::mt19937_64 random(7);
+    for (const std::size_t at : {0, 255, 256, 1000, 1599}) {
+        for (const std::int32_t rows : {40, 80}) {
+            Matrix m(rows, 1600 / rows);
+            for (double& v : m.data) v = 0.5 + static_cast<double>(random() >> 11) * 0x1p-53;
+            for (const double odd : {-1.0, -tiniest, -0.0, NaN, inf, -inf}) {
+                Matrix one = m;
+                one.data[at] = odd;
+                const bool refused = errorOf(one) == negative;
+                EXPECT_EQ(refused, odd < 0 && odd != -inf) << odd << " at " << at;
+            }
+        }
+    }
 }
 
 TEST(HostCall, EndlessSearchesEndWithTheirCause) {
