@@ -56,6 +56,10 @@ struct Matching {
     Index* primeInRow;    // rowCount: column of the row's prime (at most one), or -1
     Index* coveredRows;   // rowCount: rows covered in this search, in that order
     Index coveredCount;   // entries of coveredRows in use
+    // rowCount: 0 on an uncovered row, +inf on a covered one. x + rowExclusion[r] is x itself on
+    // an uncovered row (but for the sign of a zero) and neither 0 nor below any finite value on a
+    // covered one, so a column's uncovered rows can be read without a test a row.
+    double* rowExclusion;
     // For an uncovered column, no uncovered row above scanFrom[c] holds a zero.
     Index* scanFrom;      // colCount
     // Bit c set: column c is uncovered and may hold a zero at an uncovered row at or below
@@ -76,7 +80,8 @@ struct ElementSearch {
     Index* uncoveredAfter;          // colCount: shifts made before the column was uncovered
                                     // (PTRDIFF_MAX while it is covered)
     Index* syncedTo;                // colCount
-    double* replayValues;           // rowCount: scratch of the replay
+    double* replayValues;           // rowCount: scratch of the replay (and of the plain
+                                    // search's shift: what it adds to each row)
     // The smallest element of each column over its candidate rows, as it stands now, and a row
     // holding it (-1 when every such element is NaN or +inf, -2 when not known). The candidates
     // are the uncovered rows, except the star's row while the column is covered: they are the
@@ -84,6 +89,9 @@ struct ElementSearch {
     // star's row gets covered.
     double* colMinimum;             // colCount
     Index* colMinimumRow;           // colCount
+    // The plain search keeps colMinimum over the uncovered rows, gathered when coveredCount was
+    // minimumCovered[c] (-1: to be gathered); it knows no row.
+    Index* minimumCovered;          // colCount
     Index shiftsMade;               // shifts in the whole call
 };
 

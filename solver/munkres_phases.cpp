@@ -318,6 +318,7 @@ Phase augmentPath(SolverState& state, Index pathRow, Index pathCol) {
         state.primeMask[row + rows * state.matching.primeInRow[row]] = 0;
         state.matching.primeInRow[row] = none;
         state.rowCover[row] = 0;
+        state.matching.rowExclusion[row] = 0;
     }
     return Phase::coverStarColumns;
 }
@@ -378,31 +379,108 @@ Phase shiftByMinimum(SolverState& state) {
 // matching's indexes are kept (and the augmentation is the other search's).
 namespace plainSearch {
 
+namespace {
+
+// Its kernels read a column's uncovered rows as column[r] + rowExclusion[r] (Matching), with
+// no test a row.
+
+// The first row from `from` on that is uncovered and holds a zero, or rows.
+Index firstUncoveredZero(const double* column, const double* exclusion, Index from, Index rows) {
+    Index r = from;
+#if defined(PAIRSOLVE_PAIRS)
+    const Pair zero = both(0.0);
+    for (; r + 4 <= rows; r += 4) {
+        const PairMask hit = (load(column + r) + load(exclusion + r) == zero) |
+                             (load(column + r + 2) + load(exclusion + r + 2) == zero);
+        if (hit[0] | hit[1]) break;  // found row by row below
+    }
+#endif
+    for (; r < rows; ++r)
+        if (column[r] + exclusion[r] == 0) return r;
+    return rows;
+}
+
+// The least element over the uncovered rows (+inf if none is below it), as `least > x` takes it
+// row by row: a NaN is never taken. Elements that compare equal are equal but for the sign of a
+// zero, so lanes give the very value of the row-by-row loop. Reads the column as it is, or, given
+// the additions of a shift by h (h on a covered row, 0 on an uncovered one), shifts it first:
+// an uncovered column takes (x + h) - h on a covered row and x - h on an uncovered one, which is
+// (x + 0) - h, as x + 0 differs from x only for -0, and -0 - h is +0 - h.
+double uncoveredLeast(double* column, const double* exclusion, Index rows,
+                      const double* addition, double h) {
+    const double infinity = std::numeric_limits<double>::infinity();
+    double least = infinity;
+    Index r = 0;
+#if defined(PAIRSOLVE_PAIRS)
+    const Pair by = both(h);
+    Pair a = both(infinity), b = both(infinity);
+    for (; r + 4 <= rows; r += 4) {
+        Pair x = load(column + r), y = load(column + r + 2);
+        if (addition != nullptr) {
+            x = (x + load(addition + r)) - by;
+            y = (y + load(addition + r + 2)) - by;
+            store(column + r, x);
+            store(column + r + 2, y);
+        }
+        a = lesser(x + load(exclusion + r), a);
+        b = lesser(y + load(exclusion + r + 2), b);
+    }
+    a = lesser(b, a);
+    least = a[0];
+    if (least > a[1]) least = a[1];
+#endif
+    for (; r < rows; ++r) {
+        if (addition != nullptr) column[r] = (column[r] + addition[r]) - h;
+        const double v = column[r] + exclusion[r];
+        if (least > v) least = v;
+    }
+    return least;
+}
+
+// Whether colMinimum[c] still is the least element of the uncovered column c over the uncovered
+// rows: it was gathered, and no row covered since holds it. (A row covered since keeps the value
+// it had then, as no shift came between; covering rows only removes candidates.)
+bool leastHolds(const SolverState& state, Index c) {
+    const Index from = state.element.minimumCovered[c];
+    if (from < 0) return false;
+    const double* column = state.workMatrix + static_cast<Index>(state.rowCount) * c;
+    for (Index i = from; i < state.matching.coveredCount; ++i)
+        if (column[state.matching.coveredRows[i]] == state.element.colMinimum[c]) return false;
+    return true;
+}
+
+}  // namespace
+
 Phase runPhases(SolverState& state) {
     return runPhaseLoop<primeZeros, elementSearch::augmentPath, coverStarColumns, shiftByMinimum>(
         state);
 }
 
 // Within a search rows only get covered, so between two shifts a column read down to some row
-// holds no uncovered zero above it: scanFrom is where its reading goes on.
+// holds no uncovered zero above it: scanFrom is where its reading goes on. The sweeps visit the
+// pending columns (Matching), the uncovered columns that may hold such a zero: the others would
+// be read to no effect.
 void startSearch(SolverState& state) {
     state.matching.coveredCount = 0;
-    for (Index c = 0; c < state.colCount; ++c) state.matching.scanFrom[c] = 0;
+    clearAllPending(state);
+    for (Index c = 0; c < state.colCount; ++c) {
+        state.matching.scanFrom[c] = 0;
+        state.element.minimumCovered[c] = -1;
+        if (!state.colCover[c]) markPending(state, c);
+    }
 }
 
 Phase primeZeros(SolverState& state, Index& pathRow, Index& pathCol) {
     const Index rows = state.rowCount, cols = state.colCount;
     Matching& matching = state.matching;
-    bool found = true;
-    while (found) {
-        found = false;
-        for (Index c = 0; c < cols; ++c) {
-            if (state.colCover[c]) continue;  // read as the sweep reaches the column
-            const double* column = state.workMatrix + rows * c;
-            Index r = matching.scanFrom[c];
-            while (r < rows && (state.rowCover[r] || column[r] != 0)) ++r;
-            matching.scanFrom[c] = r;
-            if (r == rows) continue;
+    Index c = nextPending(state, 0);
+    while (c < cols) {
+        const Index r = firstUncoveredZero(state.workMatrix + rows * c, matching.rowExclusion,
+                                           matching.scanFrom[c], rows);
+        matching.scanFrom[c] = r;
+        if (r == rows) {
+            clearPending(state, c);
+        } else {
             const Index s = primeZero(state, r, c);
             if (s == none) {
                 pathRow = r;
@@ -411,8 +489,12 @@ Phase primeZeros(SolverState& state, Index& pathRow, Index& pathCol) {
             }
             coverRow(state, r, s);
             matching.scanFrom[s] = 0;
-            found = true;  // and on with column c + 1
+            state.element.minimumCovered[s] = -1;
+            markPending(state, s);
         }
+        // On with column c + 1, and from the first column again after the last.
+        c = nextPending(state, c + 1);
+        if (c == cols) c = nextPending(state, 0);
     }
     return Phase::shiftByMinimum;
 }
@@ -423,29 +505,50 @@ Phase coverStarColumns(SolverState& state) {
     return Phase::checkDone;
 }
 
+// h from each uncovered column's least uncovered element, kept from the last shift while it
+// holds (leastHolds) and gathered afresh otherwise. The shift of each uncovered column gathers
+// its least element for the next shift on the way; when that is a zero, the column is pending
+// from its first uncovered zero, and otherwise it holds none. (A covered column is read from its
+// top when it is uncovered.)
 Phase shiftByMinimum(SolverState& state) {
     const Index rows = state.rowCount, cols = state.colCount;
     Matching& matching = state.matching;
+    ElementSearch& element = state.element;
+    const double* exclusion = matching.rowExclusion;
     double h = mxGetInf();
     for (Index c = 0; c < cols; ++c) {
         if (state.colCover[c]) continue;
-        const double* column = state.workMatrix + rows * c;
-        for (Index r = 0; r < rows; ++r)
-            if (!state.rowCover[r] && h > column[r]) h = column[r];
+        if (!leastHolds(state, c)) {
+            element.colMinimum[c] =
+                uncoveredLeast(state.workMatrix + rows * c, exclusion, rows, nullptr, 0);
+            element.minimumCovered[c] = matching.coveredCount;
+        }
+        if (h > element.colMinimum[c]) h = element.colMinimum[c];
     }
     if (!mxIsFinite(h)) stall(state);
     solverTesting::record(state, solverTesting::Decision::shift, -1, -1, h);
-    ++state.element.shiftsMade;
+    ++element.shiftsMade;
+    double* addition = element.replayValues;
+    for (Index r = 0; r < rows; ++r) addition[r] = state.rowCover[r] ? h : 0.0;
     // Column by column; within an element, the covered row's addition comes first.
     for (Index c = 0; c < cols; ++c) {
         double* column = state.workMatrix + rows * c;
+        if (!state.colCover[c]) {
+            const double least = uncoveredLeast(column, exclusion, rows, addition, h);
+            element.colMinimum[c] = least;
+            element.minimumCovered[c] = matching.coveredCount;
+            if (least == 0) {
+                Index r = 0;
+                while (column[r] + exclusion[r] != 0) ++r;
+                matching.scanFrom[c] = r;
+                markPending(state, c);
+            }
+            continue;
+        }
         for (Index i = 0; i < matching.coveredCount; ++i) {
             const Index r = matching.coveredRows[i];
             column[r] = column[r] + h;
         }
-        matching.scanFrom[c] = 0;
-        if (state.colCover[c]) continue;
-        for (Index r = 0; r < rows; ++r) column[r] = column[r] - h;
     }
     return Phase::primeZeros;
 }

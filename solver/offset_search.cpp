@@ -150,11 +150,11 @@ inline double blockLeast(const double* column, const double* offset, Index r) {
     for (int i = 0; i < 4; ++i) m[i] = load(column + r + 2 * i) + load(offset + r + 2 * i);
     for (int i = 0; i < 4; ++i) {
         const Pair x = load(column + r + 8 + 2 * i) + load(offset + r + 8 + 2 * i);
-        m[i] = pick(x < m[i], x, m[i]);
+        m[i] = lesser(x, m[i]);
     }
-    m[0] = pick(m[1] < m[0], m[1], m[0]);
-    m[2] = pick(m[3] < m[2], m[3], m[2]);
-    m[0] = pick(m[2] < m[0], m[2], m[0]);
+    m[0] = lesser(m[1], m[0]);
+    m[2] = lesser(m[3], m[2]);
+    m[0] = lesser(m[2], m[0]);
     return m[0][1] < m[0][0] ? m[0][1] : m[0][0];
 #else
     double least = column[r] + offset[r];
@@ -639,14 +639,21 @@ double leastUncoveredValue(SolverState& state, Index& tied) {
     const auto upper = [&](Index c) { return o.keyBound[c] * m - o.colOffset[c]; };
     const auto reach = [&](Index c, double bound) { return (bound + o.colOffset[c]) * m; };
 
+    // A column whose bound is only its list's (each search starts so) and within reach of the
+    // bound so far asks its list at once: a few rows read, and most often the list tells.
     double bound = infinity;
     for (Index c = 0; c < cols; ++c) {
-        if (state.colCover[c] || !ensureBound(state, c)) continue;
+        if (state.colCover[c]) continue;
+        if (!ensureBound(state, c)) {
+            if (o.keyBoundRow[c] != staleRow || o.keyBound[c] > reach(c, bound)) continue;
+            refreshFromList(state, c);
+            if (!minimumExact(state, c)) continue;
+        }
         const double u = upper(c);
         if (u < bound) bound = u;
     }
-    // The columns whose bound is within reach are read afresh, the lowest bound first: what it
-    // finds brings the bound down, and most of the others then stay out of reach.
+    // The other columns whose bound is within reach are read afresh, the lowest bound first: what
+    // it finds brings the bound down, and most of the others then stay out of reach.
     Index waiting = 0;
     for (Index c = 0; c < cols; ++c)
         if (!state.colCover[c] && !minimumExact(state, c) && !(o.keyBound[c] > reach(c, bound)))
@@ -845,6 +852,7 @@ Phase augmentPath(SolverState& state, Index pathRow, Index pathCol) {
         if (covered) {
             o.scanOffset[row] = o.rowOffset[row];
             state.rowCover[row] = 0;
+            matching.rowExclusion[row] = 0;
         }
     }
     return Phase::coverStarColumns;

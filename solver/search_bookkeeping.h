@@ -6,6 +6,10 @@
 
 #include <cstdint>
 #include <cstring>
+#include <limits>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "assignment_solver.h"
 
@@ -91,6 +95,7 @@ inline Index primeZero(SolverState& state, Index r, Index c) {
 // Covers row r, whose star is in column s, and uncovers that column.
 inline void coverRow(SolverState& state, Index r, Index s) {
     state.rowCover[r] = 1;
+    state.matching.rowExclusion[r] = std::numeric_limits<double>::infinity();
     state.matching.coveredRows[state.matching.coveredCount++] = r;
     state.colCover[s] = 0;
 }
@@ -143,6 +148,24 @@ inline Pair both(double x) { return Pair{x, x}; }
 // a where mask is all ones, b where it is zero: a bitwise choice, no arithmetic on either.
 inline Pair pick(PairMask mask, Pair a, Pair b) {
     return (Pair)((mask & (PairMask)a) | (~mask & (PairMask)b));
+}
+
+// On each lane `least > x ? x : least`: x where it is below least, else least (on a tie, and
+// where either is NaN). SSE2's minpd makes exactly this choice; maxpd makes greater's,
+// `most < x ? x : most`.
+inline Pair lesser(Pair x, Pair least) {
+#if defined(__SSE2__)
+    return (Pair)_mm_min_pd((__m128d)x, (__m128d)least);
+#else
+    return pick(least > x, x, least);
+#endif
+}
+inline Pair greater(Pair x, Pair most) {
+#if defined(__SSE2__)
+    return (Pair)_mm_max_pd((__m128d)x, (__m128d)most);
+#else
+    return pick(most < x, x, most);
+#endif
 }
 #endif
 

@@ -109,7 +109,7 @@ Scan copyAndCheck(double* workMatrix, const double* costMatrix, std::size_t elem
                 for (int k = 0; k < lanes; ++k) {
                     const Pair v = load(costMatrix + i + 2 * k);
                     store(workMatrix + i + 2 * k, v);
-                    top[k] = pick(top[k] < v, v, top[k]);
+                    top[k] = greater(v, top[k]);
                     poison[k] = poison[k] + v * 0.0;
                     signs[k] |= (PairMask)v;
                 }
@@ -197,7 +197,7 @@ double columnMinimum(const double* column, Index rows) {
     for (; r + 2 * lanes <= rows; r += 2 * lanes) {
         for (int k = 0; k < lanes; ++k) {
             const Pair x = load(column + r + 2 * k);
-            least[k] = pick(least[k] > x, x, least[k]);
+            least[k] = lesser(x, least[k]);
         }
     }
     for (int k = 0; k < lanes; ++k)
@@ -310,6 +310,7 @@ std::uint64_t layOutScratch(SolverState* state, void* block, std::uint64_t rows,
     take(matching.starInCol, cols);
     take(matching.primeInRow, rows);
     take(matching.coveredRows, rows);
+    take(matching.rowExclusion, rows);
     take(matching.scanFrom, cols);
     take(element.shiftLog, rows + 1);
     take(element.coveredBefore, rows + 1);
@@ -319,6 +320,7 @@ std::uint64_t layOutScratch(SolverState* state, void* block, std::uint64_t rows,
     take(element.replayValues, rows);
     take(element.colMinimum, cols);
     take(element.colMinimumRow, cols);
+    take(element.minimumCovered, cols);
     take(offset.rowOffset, rows);
     take(offset.scanOffset, rows);
     take(offset.colOffset, cols);
@@ -367,6 +369,7 @@ void resetBookkeeping(SolverState& s) {
     for (Index r = 0; r < rows; ++r) {
         matching.starInRow[r] = -1;
         matching.primeInRow[r] = -1;
+        matching.rowExclusion[r] = 0;
         element.coveredAfter[r] = infinity;
         offset.rowOffset[r] = 0;
         offset.scanOffset[r] = 0;
