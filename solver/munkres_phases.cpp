@@ -425,6 +425,15 @@ double uncoveredLeast(double* column, const double* exclusion, Index rows,
         a = lesser(x + load(exclusion + r), a);
         b = lesser(y + load(exclusion + r + 2), b);
     }
+    if (r + 2 <= rows) {
+        Pair x = load(column + r);
+        if (addition != nullptr) {
+            x = (x + load(addition + r)) - by;
+            store(column + r, x);
+        }
+        a = lesser(x + load(exclusion + r), a);
+        r += 2;
+    }
     a = lesser(b, a);
     least = a[0];
     if (least > a[1]) least = a[1];

@@ -21,9 +21,10 @@ using solverTesting::SearchChoice;
 
 constexpr Index never = std::numeric_limits<Index>::max();
 
-// Up to this many elements (20 x 20) the plain element-by-element search is the fastest: each of
-// its steps is a pass over a matrix that fits in the first-level cache, and it keeps nothing.
-constexpr std::uint64_t plainElements = 400;
+// Up to this many elements (64 x 64) the plain element-by-element search is the fastest: each of
+// its shifts is one pass over the uncovered columns of a matrix that fits in the first-level
+// cache, and it keeps little besides.
+constexpr std::uint64_t plainElements = 4096;
 
 // The largest integer w with w * 2(lineCount + 1) < 2^53 (offset_search.cpp says why that bound
 // keeps every value of the offset search exact).

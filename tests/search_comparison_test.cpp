@@ -396,8 +396,9 @@ TEST(SearchChoice, TheRuleOnTheWorkingMatrix) {
     // Forced and small choices.
     EXPECT_EQ(Search::elementByElement, search({0, 1, 2, 3, 4, 5}, 2, 3, SearchChoice::elementByElement));
     EXPECT_EQ(Search::plain, search({0.1, 1, 2, 3, 4, 5}, 2, 3, SearchChoice::chosen));
-    std::vector<double> large(21 * 21, 0.1);
-    EXPECT_EQ(Search::offsetCertified, search(large, 21, 21, SearchChoice::chosen));
+    EXPECT_EQ(Search::plain, search(std::vector<double>(64 * 64, 0.1), 64, 64, SearchChoice::chosen));
+    EXPECT_EQ(Search::offsetCertified,
+              search(std::vector<double>(65 * 64, 0.1), 65, 64, SearchChoice::chosen));
     // The driver sees forbiddenValue, (10 * largest) * elementCount, where the caller wrote an
     // infinity: here (10 * 3e13) * 4 = 1.2e15, above the 2 x 2 bound (2^53 - 1) / 10.
     const auto reported = [](std::vector<double> costs) {
