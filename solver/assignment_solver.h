@@ -168,6 +168,7 @@ struct OffsetSearch {
     double* passLeast;      // colCount
     Index* passLeastRow;    // colCount
     Index* tiedColumns;     // colCount: scratch of shiftByMinimum
+    Index* waitingColumns;  // colCount: scratch of shiftByMinimum
     Index shiftsMade;       // shifts in the whole call
     // Exact search only: between two shifts no element changes, however many searches pass. A
     // column searched a second time in that stretch gets its zeros written as byte flags into

@@ -622,9 +622,9 @@ Index firstUncoveredZero(SolverState& state, Index c, Index from) {
     return rows;
 }
 
-// Orders tiedColumns[0, waiting) by bound less target, lowest first.
-void sortWaiting(OffsetSearch& o, Index waiting) {
-    std::sort(o.tiedColumns, o.tiedColumns + waiting, [&o](Index a, Index b) {
+// Orders columns[0, waiting) by bound less target, lowest first.
+void sortWaiting(OffsetSearch& o, Index* columns, Index waiting) {
+    std::sort(columns, columns + waiting, [&o](Index a, Index b) {
         return o.keyBound[a] - o.colOffset[a] < o.keyBound[b] - o.colOffset[b];
     });
 }
@@ -639,36 +639,51 @@ double leastUncoveredValue(SolverState& state, Index& tied) {
     const auto upper = [&](Index c) { return o.keyBound[c] * m - o.colOffset[c]; };
     const auto reach = [&](Index c, double bound) { return (bound + o.colOffset[c]) * m; };
 
-    // A column whose bound is only its list's (each search starts so) and within reach of the
-    // bound so far asks its list at once: a few rows read, and most often the list tells.
+    // One pass over the uncovered columns gives the least upper bound over the columns whose
+    // bound is exact, and keeps in tiedColumns every column within reach of the bound as it then
+    // stood. The bound only comes down, and with it every column's reach, so the columns that
+    // are within reach of it later on are among those kept. A column whose bound is only its
+    // list's (each search starts so) and within reach asks its list at once: a few rows read,
+    // and most often the list tells.
     double bound = infinity;
+    Index kept = 0;
     for (Index c = 0; c < cols; ++c) {
-        if (state.colCover[c]) continue;
-        if (!ensureBound(state, c)) {
-            if (o.keyBoundRow[c] != staleRow || o.keyBound[c] > reach(c, bound)) continue;
+        // (ensureBound only tells what the bound is, never changes it, so a column out of reach
+        // is left as it is: rows are only covered within a search, so asking later tells the same.)
+        if (state.colCover[c] || o.keyBound[c] > reach(c, bound)) continue;
+        bool exact = ensureBound(state, c);
+        if (!exact && o.keyBoundRow[c] == staleRow) {
             refreshFromList(state, c);
-            if (!minimumExact(state, c)) continue;
+            exact = minimumExact(state, c);
         }
-        const double u = upper(c);
-        if (u < bound) bound = u;
+        if (exact) {
+            const double u = upper(c);
+            if (u < bound) bound = u;
+        }
+        o.tiedColumns[kept++] = c;
     }
-    // The other columns whose bound is within reach are read afresh, the lowest bound first: what
-    // it finds brings the bound down, and most of the others then stay out of reach.
+    // The kept columns whose bound is only a bound and within reach are read afresh, the lowest
+    // bound first: what it finds brings the bound down, and most of the others then stay out of
+    // reach.
+    Index* waitingColumns = o.waitingColumns;
     Index waiting = 0;
-    for (Index c = 0; c < cols; ++c)
-        if (!state.colCover[c] && !minimumExact(state, c) && !(o.keyBound[c] > reach(c, bound)))
-            o.tiedColumns[waiting++] = c;
-    sortWaiting(o, waiting);
-    for (Index i = 0; i < waiting; ++i) {
+    for (Index i = 0; i < kept; ++i) {
         const Index c = o.tiedColumns[i];
+        if (!minimumExact(state, c) && !(o.keyBound[c] > reach(c, bound))) waitingColumns[waiting++] = c;
+    }
+    sortWaiting(o, waitingColumns, waiting);
+    for (Index i = 0; i < waiting; ++i) {
+        const Index c = waitingColumns[i];
         if (o.keyBound[c] > reach(c, bound)) continue;
         settleBound(state, c);
         const double u = upper(c);
         if (u < bound) bound = u;
     }
     tied = 0;
-    for (Index c = 0; c < cols; ++c)
-        if (!state.colCover[c] && !(o.keyBound[c] > reach(c, bound))) o.tiedColumns[tied++] = c;
+    for (Index i = 0; i < kept; ++i) {
+        const Index c = o.tiedColumns[i];
+        if (!(o.keyBound[c] > reach(c, bound))) o.tiedColumns[tied++] = c;
+    }
     // The smallest key of each candidate column first: its value is most often h itself, and
     // brings the bound down to it before the columns are read.
     double best = infinity;
@@ -727,7 +742,7 @@ double leastExactValue(SolverState& state, Index& tied) {
     for (Index c = 0; c < cols; ++c)
         if (!state.colCover[c] && !minimumExact(state, c) && o.keyBound[c] - o.colOffset[c] < least)
             o.tiedColumns[waiting++] = c;
-    sortWaiting(o, waiting);
+    sortWaiting(o, o.tiedColumns, waiting);
     for (Index i = 0; i < waiting; ++i) {
         const Index c = o.tiedColumns[i];
         if (!(o.keyBound[c] - o.colOffset[c] < least)) continue;
@@ -883,8 +898,8 @@ Phase shiftByMinimum(SolverState& state) {
         o.shiftLog[o.shiftsMade] = h;
     }
     solverTesting::record(state, solverTesting::Decision::shift, -1, -1, h);
-    for (Index c = 0; c < cols; ++c)
-        if (!state.colCover[c]) o.colOffset[c] = o.colOffset[c] + h;
+    // Adding 0 leaves an offset as it is (they are never -0), and spares the loop a branch.
+    for (Index c = 0; c < cols; ++c) o.colOffset[c] = o.colOffset[c] + (state.colCover[c] ? 0.0 : h);
     for (Index i = 0; i < matching.coveredCount; ++i) {
         const Index r = matching.coveredRows[i];
         o.rowOffset[r] = o.rowOffset[r] + h;

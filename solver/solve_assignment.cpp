@@ -172,10 +172,28 @@ void reduceRows(double* work, Index rows, Index cols, double* rowMinimum, Index*
         for (Index r = 0; r < rows; ++r)
             rowMinimum[r] = rowMinimum[r] > column[r] ? column[r] : rowMinimum[r];
     }
+    // Most columns hold no zero after the subtraction; only those that do are searched for the
+    // rows' first zeros.
     for (Index c = 0; c < cols; ++c) {
         double* column = work + rows * c;
-        for (Index r = 0; r < rows; ++r) column[r] = column[r] - rowMinimum[r];
-        for (Index r = 0; r < rows; ++r)
+        bool anyZero = false;
+        Index r = 0;
+#if defined(PAIRSOLVE_PAIRS)
+        using namespace searchBookkeeping;
+        PairMask zeros = PairMask{0, 0};
+        for (; r + 2 <= rows; r += 2) {
+            const Pair d = load(column + r) - load(rowMinimum + r);
+            store(column + r, d);
+            zeros |= d == both(0.0);
+        }
+        anyZero = (zeros[0] | zeros[1]) != 0;
+#endif
+        for (; r < rows; ++r) {
+            column[r] = column[r] - rowMinimum[r];
+            anyZero = anyZero || column[r] == 0;
+        }
+        if (!anyZero) continue;
+        for (r = 0; r < rows; ++r)
             if (column[r] == 0 && firstZero[r] == cols) firstZero[r] = c;
     }
 }
@@ -339,6 +357,7 @@ std::uint64_t layOutScratch(SolverState* state, void* block, std::uint64_t rows,
     take(offset.passLeast, cols);
     take(offset.passLeastRow, cols);
     take(offset.tiedColumns, cols);
+    take(offset.waitingColumns, cols);
     take(offset.zeroFlagsAt, cols);
     take(offset.searchedAt, cols);
     take(offset.searchStart, history ? (rows < cols ? rows : cols) + 1 : 0);
