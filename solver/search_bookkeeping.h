@@ -160,6 +160,14 @@ inline Pair lesser(Pair x, Pair least) {
     return pick(least > x, x, least);
 #endif
 }
+// Bit i set where lane i of the mask is set (SSE2's movmskpd).
+inline int laneBits(PairMask mask) {
+#if defined(__SSE2__)
+    return _mm_movemask_pd((__m128d)mask);
+#else
+    return (mask[0] != 0 ? 1 : 0) | (mask[1] != 0 ? 2 : 0);
+#endif
+}
 inline Pair greater(Pair x, Pair most) {
 #if defined(__SSE2__)
     return (Pair)_mm_max_pd((__m128d)x, (__m128d)most);

@@ -73,58 +73,49 @@ std::uint64_t unitsOf(double largest, int lowestBit) {
 // finite elements, for the choice of the search.
 struct Scan {
     double maxFinite;
-    bool anyInfinite;
+    bool anyInfinite;  // an element is not finite (NaN included)
+    bool anyInfinity;  // an element is +inf or -inf: a forbidden pair
     MatrixSummary summary;
 };
 
 // Copies costMatrix into workMatrix, refusing the first finite negative element in index order,
 // and scans the copy in the same pass. -0.0 is a zero, not a negative; -inf and NaN pass. The
 // finite elements' lowest bits are gathered only while they can still make the offsets exact
-// (limit: the bound in units of the lowest bit), and only when the choice needs them.
+// (limit: the bound in units of the lowest bit), and only when the choice needs them. Elements
+// are told apart by comparisons, which are the host's mxIsFinite and mxIsInf exactly, so that
+// no element costs a call to the host.
 Scan copyAndCheck(double* workMatrix, const double* costMatrix, std::size_t elementCount,
                   bool lowestBits, std::uint64_t limit) {
-    Scan scan{-1.0, false, MatrixSummary{}};
+    Scan scan{-1.0, false, false, MatrixSummary{}};
     constexpr int notExact = -2000;  // a lowest bit no largest element can stay within the bound from
     constexpr std::size_t blockSize = 256;
     for (std::size_t start = 0; start < elementCount; start += blockSize) {
         const std::size_t end = std::min(start + blockSize, elementCount);
 #if defined(PAIRSOLVE_PAIRS)
-        // Most blocks hold only elements in [0, DBL_MAX]: finite, not negative, nothing for the
-        // host to be asked about. Such a block is copied and its largest element found in lanes
-        // (without a NaN the largest value is the same in any order; only the sign of a zero
-        // could differ, and the scan's largest is only compared with 0 and used when above it).
-        // v * 0 is 0 for a finite v and NaN otherwise, so their sum is NaN exactly when the
-        // block holds an infinity or a NaN. A block that holds anything but finite elements not
-        // below 0 is read again element by element below.
+        // Most blocks hold only elements in [0, +inf]: finite and not negative, or forbidden
+        // pairs. Such a block is copied and its largest finite element found in lanes (without a
+        // NaN the largest value is the same in any order; only the sign of a zero could differ,
+        // and the scan's largest is only compared with 0 and used when above it). A block that
+        // holds anything else is read again element by element below.
         if (!lowestBits && end - start == blockSize) {
             using namespace searchBookkeeping;
-            constexpr int lanes = 4;  // pairs in flight: independent chains
-            Pair top[lanes], poison[lanes];
-            PairMask signs[lanes];
-            for (int k = 0; k < lanes; ++k) {
-                top[k] = both(scan.maxFinite);
-                poison[k] = both(0.0);
-                signs[k] = PairMask{0, 0};
-            }
-            for (std::size_t i = start; i < end; i += 2 * lanes) {
-                for (int k = 0; k < lanes; ++k) {
+            const Pair lowest = both(0.0), highest = both(DBL_MAX), none = both(-1.0);
+            Pair top[2] = {both(scan.maxFinite), both(scan.maxFinite)};
+            int odd = 0, infinite = 0;  // lanes not in [0, +inf], lanes at +inf
+            for (std::size_t i = start; i < end; i += 4) {
+                for (int k = 0; k < 2; ++k) {
                     const Pair v = load(costMatrix + i + 2 * k);
                     store(workMatrix + i + 2 * k, v);
-                    top[k] = greater(v, top[k]);
-                    poison[k] = poison[k] + v * 0.0;
-                    signs[k] |= (PairMask)v;
+                    const PairMask finite = v <= highest;
+                    odd |= laneBits(v >= lowest) ^ 3;
+                    infinite |= laneBits(finite) ^ 3;
+                    top[k] = greater(pick(finite, v, none), top[k]);
                 }
             }
-            bool clean = true;
-            double largest = scan.maxFinite;
-            for (int k = 0; k < lanes; ++k) {
-                for (int j = 0; j < 2; ++j) {
-                    clean = clean && poison[k][j] == 0 && signs[k][j] >= 0;
-                    if (largest < top[k][j]) largest = top[k][j];
-                }
-            }
-            if (clean) {
-                scan.maxFinite = largest;
+            if (odd == 0) {
+                top[0] = greater(top[1], top[0]);
+                scan.maxFinite = top[0][0] < top[0][1] ? top[0][1] : top[0][0];
+                if (infinite != 0) scan.anyInfinite = scan.anyInfinity = true;
                 continue;
             }
         }
@@ -132,14 +123,15 @@ Scan copyAndCheck(double* workMatrix, const double* costMatrix, std::size_t elem
         for (std::size_t i = start; i < end; ++i) {
             const double v = costMatrix[i];
             workMatrix[i] = v;
-            // Most elements are finite and not negative, which the host need not be asked about.
-            const bool finite = (v >= 0 && v <= DBL_MAX) || mxIsFinite(v);
-            if (finite && v < 0) mexErrMsgTxt(text::negativeElement);
-            if (!finite) {
+            if (!(v >= -DBL_MAX && v <= DBL_MAX)) {  // not finite
                 scan.anyInfinite = true;
-                if (v != v) scan.summary.anyNaN = true;
+                if (v != v)
+                    scan.summary.anyNaN = true;
+                else
+                    scan.anyInfinity = true;
                 continue;
             }
+            if (v < 0) mexErrMsgTxt(text::negativeElement);
             if (scan.maxFinite < v) scan.maxFinite = v;
             if (lowestBits && v != 0) {
                 const int bit = lowestBitOf(v);
@@ -169,32 +161,34 @@ void reduceRows(double* work, Index rows, Index cols, double* rowMinimum, Index*
     }
     for (Index c = 1; c < cols; ++c) {
         const double* column = work + rows * c;
-        for (Index r = 0; r < rows; ++r)
-            rowMinimum[r] = rowMinimum[r] > column[r] ? column[r] : rowMinimum[r];
-    }
-    // Most columns hold no zero after the subtraction; only those that do are searched for the
-    // rows' first zeros.
-    for (Index c = 0; c < cols; ++c) {
-        double* column = work + rows * c;
-        bool anyZero = false;
         Index r = 0;
 #if defined(PAIRSOLVE_PAIRS)
         using namespace searchBookkeeping;
-        PairMask zeros = PairMask{0, 0};
+        for (; r + 2 <= rows; r += 2)
+            store(rowMinimum + r, lesser(load(column + r), load(rowMinimum + r)));
+#endif
+        for (; r < rows; ++r)
+            rowMinimum[r] = rowMinimum[r] > column[r] ? column[r] : rowMinimum[r];
+    }
+    // Few elements become 0: the rows' first zeros are looked for only where they do.
+    for (Index c = 0; c < cols; ++c) {
+        double* column = work + rows * c;
+        Index r = 0;
+#if defined(PAIRSOLVE_PAIRS)
+        using namespace searchBookkeeping;
         for (; r + 2 <= rows; r += 2) {
             const Pair d = load(column + r) - load(rowMinimum + r);
             store(column + r, d);
-            zeros |= d == both(0.0);
+            const int zeros = laneBits(d == both(0.0));
+            if (zeros == 0) continue;
+            for (Index j = 0; j < 2; ++j)
+                if ((zeros >> j & 1) != 0 && firstZero[r + j] == cols) firstZero[r + j] = c;
         }
-        anyZero = (zeros[0] | zeros[1]) != 0;
 #endif
         for (; r < rows; ++r) {
             column[r] = column[r] - rowMinimum[r];
-            anyZero = anyZero || column[r] == 0;
-        }
-        if (!anyZero) continue;
-        for (r = 0; r < rows; ++r)
             if (column[r] == 0 && firstZero[r] == cols) firstZero[r] = c;
+        }
     }
 }
 
@@ -555,29 +549,35 @@ void runSolve(double* assignment, double* cost, const double* costMatrix, std::i
     Scan scan = copyAndCheck(workMatrix, costMatrix, elementCount, !plain, exactLimit(rows + cols));
 
     bool forbiddenOverflowed = false;
-    if (scan.anyInfinite) {
-        if (scan.maxFinite == -1.0) {
-            // No finite element at all: nothing can be paired.
-            mxFree(workMatrix);
-            return;
-        }
+    if (scan.anyInfinite && scan.maxFinite == -1.0) {
+        // No finite element at all: nothing can be paired.
+        mxFree(workMatrix);
+        return;
+    }
+    if (scan.anyInfinity) {
         // Larger than the sum of any min(M, N) finite elements, so the search uses as few
         // forbidden pairs as it can. The product is formed in this order, in doubles.
         const double forbiddenValue = scan.maxFinite > 0
                                           ? (10.0 * scan.maxFinite) * static_cast<double>(elementCount)
                                           : 10.0;
-        bool replaced = false;
-        for (std::size_t i = 0; i < elementCount; ++i) {
-            // As in the copy, the host is asked only about an element that may not be finite.
-            const double v = workMatrix[i];
-            if (!(v >= 0 && v <= DBL_MAX) && mxIsInf(v)) {
-                workMatrix[i] = forbiddenValue;
-                replaced = true;
-                if (!mxIsFinite(forbiddenValue)) forbiddenOverflowed = true;
-            }
+        // The copy refused every finite negative element, so each element outside [0, DBL_MAX]
+        // is an infinity (of either sign) or NaN, and v == v tells the infinities.
+        std::size_t i = 0;
+#if defined(PAIRSOLVE_PAIRS)
+        using namespace searchBookkeeping;
+        const Pair lowest = both(0.0), highest = both(DBL_MAX), forbidden = both(forbiddenValue);
+        for (; i + 2 <= elementCount; i += 2) {
+            const Pair v = load(workMatrix + i);
+            store(workMatrix + i, pick(~((v >= lowest) & (v <= highest)) & (v == v), forbidden, v));
         }
+#endif
+        for (; i < elementCount; ++i) {
+            const double v = workMatrix[i];
+            if (!(v >= 0 && v <= DBL_MAX) && v == v) workMatrix[i] = forbiddenValue;
+        }
+        forbiddenOverflowed = !mxIsFinite(forbiddenValue);
         // The search sees forbiddenValue where the caller wrote an infinity.
-        if (replaced) summarize(scan.summary, forbiddenValue);
+        summarize(scan.summary, forbiddenValue);
     }
     const Search search = chooseSearch(scan.summary, rowCount, colCount, choice);
 
