@@ -228,15 +228,28 @@ double columnMinimum(const double* column, Index rows) {
 }
 
 // Subtracts each column's minimum (columnMinimum); firstZero[c] gets the first row where column c
-// became 0, or rows. The column is still in cache for that search.
+// became 0, or rows.
 void reduceColumns(double* work, Index rows, Index cols, Index* firstZero) {
     for (Index c = 0; c < cols; ++c) {
         double* column = work + rows * c;
         const double m = columnMinimum(column, rows);
-        for (Index r = 0; r < rows; ++r) column[r] = column[r] - m;
-        Index r = 0;
-        while (r < rows && column[r] != 0) ++r;
-        firstZero[c] = r;
+        Index first = rows, r = 0;
+#if defined(PAIRSOLVE_PAIRS)
+        using namespace searchBookkeeping;
+        for (; r + 2 <= rows; r += 2) {
+            const Pair d = load(column + r) - both(m);
+            store(column + r, d);
+            if (first == rows) {
+                const int zeros = laneBits(d == both(0.0));
+                if (zeros != 0) first = r + ((zeros & 1) != 0 ? 0 : 1);
+            }
+        }
+#endif
+        for (; r < rows; ++r) {
+            column[r] = column[r] - m;
+            if (first == rows && column[r] == 0) first = r;
+        }
+        firstZero[c] = first;
     }
 }
 
