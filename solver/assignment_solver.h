@@ -211,14 +211,15 @@ struct Reduction {
     Index* firstZero;    // rowCount or colCount
 };
 
-// What the phases share. The driver takes every buffer from the host allocator and releases it.
+// What the phases share. The driver takes every buffer from the host allocator and releases it:
+// the working copy, one block of flags (the masks and the covers) and one of bookkeeping.
 struct SolverState {
     double* workMatrix;           // elementCount doubles: the reduced working copy
     unsigned char* starMask;      // elementCount flags
     unsigned char* primeMask;     // elementCount flags
-    // elementCount flags, taken with the others. augmentPath flips the path in place through the
-    // star and prime indexes, so it writes nothing here; the exact offset search keeps its zero
-    // flags here (OffsetSearch::zeroFlags).
+    // elementCount flags, for the exact offset search only (null otherwise), which keeps its zero
+    // flags here (OffsetSearch::zeroFlags) and writes a column's whole before reading it, so they
+    // are taken with the bookkeeping, not cleared.
     unsigned char* nextStarMask;
     unsigned char* colCover;      // colCount flags
     unsigned char* rowCover;      // rowCount flags

@@ -301,9 +301,10 @@ constexpr std::uint64_t knownPerLine = 16;
 // The bookkeeping block: every part of SolverState that lives for one call, carved from one
 // buffer. With state null it only counts the bytes (in 64 bits, which always suffice); with a
 // state it points the parts into block. The parts are taken largest alignment first. history:
-// the certified offset search's history and known elements are part of it.
+// the certified offset search's history and known elements are part of it; zeroFlags: the exact
+// offset search's zero flags (nextStarMask) are.
 std::uint64_t layOutScratch(SolverState* state, void* block, std::uint64_t rows,
-                            std::uint64_t cols, bool history) {
+                            std::uint64_t cols, bool history, bool zeroFlags) {
     std::uint64_t used = 0;
     char* base = static_cast<char*>(block);
     const auto take = [&](auto*& part, std::uint64_t count) {
@@ -377,6 +378,7 @@ std::uint64_t layOutScratch(SolverState* state, void* block, std::uint64_t rows,
     take(s.reduction.rowMinimum, rows);
     take(s.reduction.firstZero, rows <= cols ? rows : cols);
     take(offset.unlisted, cols);  // bytes last
+    take(s.nextStarMask, zeroFlags ? rows * cols : 0);
     if (state != nullptr) {
         offset.shiftCapacity = static_cast<Index>(shifts);
         offset.eventCapacity = static_cast<Index>(events);
@@ -547,7 +549,8 @@ void runSolve(double* assignment, double* cost, const double* costMatrix, std::i
     const std::size_t rows = static_cast<std::size_t>(rowCount);
     const std::size_t cols = static_cast<std::size_t>(colCount);
     if ((cols != 0 && rows > std::numeric_limits<std::size_t>::max() / sizeof(double) / cols) ||
-        layOutScratch(nullptr, nullptr, rows, cols, true) > std::numeric_limits<std::size_t>::max())
+        layOutScratch(nullptr, nullptr, rows, cols, true, false) > std::numeric_limits<std::size_t>::max() ||
+        layOutScratch(nullptr, nullptr, rows, cols, false, true) > std::numeric_limits<std::size_t>::max())
         mexErrMsgIdAndTxt(text::inputSizeId,
                           "A %d x %d matrix is too large to solve on this platform.",
                           static_cast<int>(rowCount), static_cast<int>(colCount));
@@ -596,14 +599,17 @@ void runSolve(double* assignment, double* cost, const double* costMatrix, std::i
 
     SolverState state{};
     state.workMatrix = workMatrix;
-    state.colCover = static_cast<unsigned char*>(mxCalloc(cols, 1));
-    state.rowCover = static_cast<unsigned char*>(mxCalloc(rows, 1));
-    state.starMask = static_cast<unsigned char*>(mxCalloc(elementCount, 1));
-    state.primeMask = static_cast<unsigned char*>(mxCalloc(elementCount, 1));
-    state.nextStarMask = static_cast<unsigned char*>(mxCalloc(elementCount, 1));
+    // The flags, which start cleared, in one block; the bookkeeping in another (layOutScratch).
+    unsigned char* flags = static_cast<unsigned char*>(mxCalloc(2 * elementCount + rows + cols, 1));
+    state.starMask = flags;
+    state.primeMask = flags + elementCount;
+    state.colCover = flags + 2 * elementCount;
+    state.rowCover = flags + 2 * elementCount + cols;
     const bool history = search == Search::offsetCertified;
-    void* scratch = mxMalloc(static_cast<std::size_t>(layOutScratch(nullptr, nullptr, rows, cols, history)));
-    layOutScratch(&state, scratch, rows, cols, history);
+    const bool zeroFlags = search == Search::offsetExact;
+    void* scratch = mxMalloc(
+        static_cast<std::size_t>(layOutScratch(nullptr, nullptr, rows, cols, history, zeroFlags)));
+    layOutScratch(&state, scratch, rows, cols, history, zeroFlags);
     state.rowCount = rowCount;
     state.colCount = colCount;
     state.assignment = assignment;
@@ -654,11 +660,7 @@ void runSolve(double* assignment, double* cost, const double* costMatrix, std::i
     addUpCost(assignment, cost, costMatrix, rowCount);
 
     mxFree(state.workMatrix);
-    mxFree(state.colCover);
-    mxFree(state.rowCover);
-    mxFree(state.starMask);
-    mxFree(state.primeMask);
-    mxFree(state.nextStarMask);
+    mxFree(flags);
     mxFree(scratch);
 }
 
