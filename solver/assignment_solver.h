@@ -137,6 +137,17 @@ struct OffsetSearch {
                             // so that one pass over a column, R + scanOffset, sees the uncovered
                             // rows alone
     double* colOffset;      // colCount: what shifts subtracted from the column while uncovered
+                            // (kept from its first star on: see groupOffset)
+    // The group: the columns that never held a star. They are uncovered in every shift (only
+    // star columns are ever covered), so they all hold groupOffset, the sum of every h of the
+    // call. groupColumns lists them, in ascending order, as each search started (a column leaves
+    // at the augmentation that stars it: its place is none from then on), with a copy of each
+    // one's keyBound in groupKeys, so that a shift reads the group's keys side by side.
+    double groupOffset;
+    Index* groupColumns;    // colCount
+    double* groupKeys;      // colCount
+    Index* groupPlace;      // colCount: the column's place in groupColumns, or -1
+    Index groupCount;
     // Each column's smallest keys, over every row: the rows of the columnTopSize smallest when
     // the column was last read whole, and topBound, a lower bound on every other row's key then
     // and after (keys never decrease: a row's offset only grows). Empty, with topBound -inf,

@@ -89,6 +89,10 @@
 //
 // How it stays fast
 // - A shift costs O(M + N), and one reading of each column whose smallest key may be within reach.
+//   The columns that never held a star (most of them in a wide matrix) have been uncovered in
+//   every shift, so they share one b_c, kept once (groupOffset), and their bounds are read side
+//   by side from a list of their own: a shift adds h to the covered rows' offsets, to the
+//   uncovered star columns' and to the group's, and passes over the group's bounds.
 // - Keys only grow (a row's offset never decreases, nor does its rounded sum), so a lower bound
 //   on a key found once stays one. Each column keeps the rows of its columnTopSize smallest keys,
 //   read over every row, and topBound, the next smallest: every row left out has a key of at
@@ -139,9 +143,21 @@ double margin(const OffsetSearch& o) {
     return o.exact ? 1.0 : 1.0 + static_cast<double>(5 * o.shiftsMade + 8) * 0x1p-52;
 }
 
+// b_c. A column that has never held a star has been uncovered in every shift of the call, so its
+// offset is the one every such column holds, groupOffset, summed in the same steps.
+double target(const OffsetSearch& o, Index c) {
+    return o.groupPlace[c] >= 0 ? o.groupOffset : o.colOffset[c];
+}
+
+// Sets a column's keyBound, and its copy in the group list if it is in the group.
+void setKeyBound(OffsetSearch& o, Index c, double bound) {
+    o.keyBound[c] = bound;
+    if (o.groupPlace[c] >= 0) o.groupKeys[o.groupPlace[c]] = bound;
+}
+
 // Every zero of the uncovered column c at an uncovered row has a key at most this (in the exact
 // case, a key equal to it).
-double zeroThreshold(const OffsetSearch& o, Index c, double m) { return o.colOffset[c] * m; }
+double zeroThreshold(const OffsetSearch& o, Index c, double m) { return target(o, c) * m; }
 
 // The least of column[r] + offset[r] over the 16 rows from r.
 inline double blockLeast(const double* column, const double* offset, Index r) {
@@ -304,10 +320,10 @@ void refreshFromList(SolverState& state, Index c) {
         }
     }
     if (best <= o.topBound[c]) {
-        o.keyBound[c] = best;
+        setKeyBound(o, c, best);
         o.keyBoundRow[c] = bestRow;
     } else {
-        o.keyBound[c] = o.topBound[c];
+        setKeyBound(o, c, o.topBound[c]);
         o.keyBoundRow[c] = unknownRow;
     }
 }
@@ -340,7 +356,7 @@ bool mayHoldZero(const SolverState& state, Index c, double m) {
 // rows other than the star's, at their keys now (the column was just read, so they are at hand).
 void settleMinimum(SolverState& state, Index c, double least, Index leastRow) {
     OffsetSearch& o = state.offset;
-    o.keyBound[c] = least;
+    setKeyBound(o, c, least);
     o.keyBoundRow[c] = leastRow;
     if (!o.unlisted[c]) return;
     const double* column = state.workMatrix + state.rowCount * c;
@@ -625,7 +641,7 @@ Index firstUncoveredZero(SolverState& state, Index c, Index from) {
 // Orders columns[0, waiting) by bound less target, lowest first.
 void sortWaiting(OffsetSearch& o, Index* columns, Index waiting) {
     std::sort(columns, columns + waiting, [&o](Index a, Index b) {
-        return o.keyBound[a] - o.colOffset[a] < o.keyBound[b] - o.colOffset[b];
+        return o.keyBound[a] - target(o, a) < o.keyBound[b] - target(o, b);
     });
 }
 
@@ -636,21 +652,22 @@ double leastUncoveredValue(SolverState& state, Index& tied) {
     OffsetSearch& o = state.offset;
     const Index rows = state.rowCount, cols = state.colCount;
     const double m = margin(o);
-    const auto upper = [&](Index c) { return o.keyBound[c] * m - o.colOffset[c]; };
-    const auto reach = [&](Index c, double bound) { return (bound + o.colOffset[c]) * m; };
+    const auto upper = [&](Index c) { return o.keyBound[c] * m - target(o, c); };
+    const auto reach = [&](Index c, double bound) { return (bound + target(o, c)) * m; };
 
     // One pass over the uncovered columns gives the least upper bound over the columns whose
     // bound is exact, and keeps in tiedColumns every column within reach of the bound as it then
     // stood. The bound only comes down, and with it every column's reach, so the columns that
     // are within reach of it later on are among those kept. A column whose bound is only its
     // list's (each search starts so) and within reach asks its list at once: a few rows read,
-    // and most often the list tells.
+    // and most often the list tells. The uncovered columns are the star columns of the covered
+    // rows and the group (the columns that never held a star): all of the group share one
+    // target, so one reach, and its keys are read from the group's own list.
     double bound = infinity;
     Index kept = 0;
-    for (Index c = 0; c < cols; ++c) {
-        // (ensureBound only tells what the bound is, never changes it, so a column out of reach
-        // is left as it is: rows are only covered within a search, so asking later tells the same.)
-        if (state.colCover[c] || o.keyBound[c] > reach(c, bound)) continue;
+    // (ensureBound only tells what the bound is, never changes it, so a column out of reach is
+    // left as it is: rows are only covered within a search, so asking later tells the same.)
+    const auto visit = [&](Index c) {
         bool exact = ensureBound(state, c);
         if (!exact && o.keyBoundRow[c] == staleRow) {
             refreshFromList(state, c);
@@ -661,7 +678,18 @@ double leastUncoveredValue(SolverState& state, Index& tied) {
             if (u < bound) bound = u;
         }
         o.tiedColumns[kept++] = c;
+    };
+    for (Index i = 0; i < state.matching.coveredCount; ++i) {
+        const Index c = state.matching.starInRow[state.matching.coveredRows[i]];
+        if (!(o.keyBound[c] > reach(c, bound))) visit(c);
     }
+    double groupReach = (bound + o.groupOffset) * m;
+    for (Index j = 0; j < o.groupCount; ++j) {
+        if (o.groupKeys[j] > groupReach) continue;
+        visit(o.groupColumns[j]);
+        groupReach = (bound + o.groupOffset) * m;
+    }
+    std::sort(o.tiedColumns, o.tiedColumns + kept);
     // The kept columns whose bound is only a bound and within reach are read afresh, the lowest
     // bound first: what it finds brings the bound down, and most of the others then stay out of
     // reach.
@@ -735,25 +763,25 @@ double leastExactValue(SolverState& state, Index& tied) {
     double least = infinity;
     for (Index c = 0; c < cols; ++c) {
         if (state.colCover[c] || !ensureBound(state, c)) continue;
-        const double value = o.keyBound[c] - o.colOffset[c];
+        const double value = o.keyBound[c] - target(o, c);
         if (value < least) least = value;
     }
     Index waiting = 0;
     for (Index c = 0; c < cols; ++c)
-        if (!state.colCover[c] && !minimumExact(state, c) && o.keyBound[c] - o.colOffset[c] < least)
+        if (!state.colCover[c] && !minimumExact(state, c) && o.keyBound[c] - target(o, c) < least)
             o.tiedColumns[waiting++] = c;
     sortWaiting(o, o.tiedColumns, waiting);
     for (Index i = 0; i < waiting; ++i) {
         const Index c = o.tiedColumns[i];
-        if (!(o.keyBound[c] - o.colOffset[c] < least)) continue;
+        if (!(o.keyBound[c] - target(o, c) < least)) continue;
         settleBound(state, c);
-        const double value = o.keyBound[c] - o.colOffset[c];
+        const double value = o.keyBound[c] - target(o, c);
         if (value < least) least = value;
     }
     // A column whose bound equals least may hold the value or not; the sweep tells.
     tied = 0;
     for (Index c = 0; c < cols; ++c)
-        if (!state.colCover[c] && o.keyBound[c] - o.colOffset[c] == least) o.tiedColumns[tied++] = c;
+        if (!state.colCover[c] && o.keyBound[c] - target(o, c) == least) o.tiedColumns[tied++] = c;
     return least;
 }
 
@@ -781,19 +809,26 @@ void startSearch(SolverState& state) {
             if (state.matching.starInCol[c] != none && o.colStarSearch[c] == never)
                 o.colStarSearch[c] = o.searchCount - 1;
     }
+    o.groupCount = 0;
     for (Index c = 0; c < cols; ++c) {
+        if (state.matching.starInCol[c] == none) {
+            o.groupColumns[o.groupCount] = c;
+            o.groupPlace[c] = o.groupCount++;
+        } else {
+            o.groupPlace[c] = none;
+        }
         if (!o.unlisted[c]) {
             // Every row is a candidate again; the least key the list was read with bounds them all.
-            o.keyBound[c] = o.topLeast[c];
+            setKeyBound(o, c, o.topLeast[c]);
             o.keyBoundRow[c] = staleRow;
         } else if (o.floorRow[c] == unknownRow) {
-            o.keyBound[c] = -infinity;
+            setKeyBound(o, c, -infinity);
             o.keyBoundRow[c] = unknownRow;
         } else {
             // Every row is a candidate again: the floor, exact if the row that gave it kept its
             // offset.
             const Index floorRow = o.floorRow[c];
-            o.keyBound[c] = o.floor[c];
+            setKeyBound(o, c, o.floor[c]);
             o.keyBoundRow[c] = floorRow == none || o.rowOffset[floorRow] == o.floorOffset[c]
                                    ? floorRow
                                    : unknownRow;
@@ -855,6 +890,12 @@ Phase augmentPath(SolverState& state, Index pathRow, Index pathCol) {
     Matching& matching = state.matching;
     const Index rows = state.rowCount;
     solverTesting::record(state, solverTesting::Decision::augment, pathRow, pathCol, 0);
+    // The path ends in a column without a star, which leaves the group: it takes the group's
+    // target as its own.
+    Index end = pathCol;
+    while (matching.starInCol[end] != none) end = matching.primeInRow[matching.starInCol[end]];
+    o.colOffset[end] = o.groupOffset;
+    o.groupPlace[end] = none;
     flipPath(state, pathRow, pathCol);
     for (Index i = 0; i <= matching.coveredCount; ++i) {
         const bool covered = i < matching.coveredCount;
@@ -898,11 +939,12 @@ Phase shiftByMinimum(SolverState& state) {
         o.shiftLog[o.shiftsMade] = h;
     }
     solverTesting::record(state, solverTesting::Decision::shift, -1, -1, h);
-    // Adding 0 leaves an offset as it is (they are never -0), and spares the loop a branch.
-    for (Index c = 0; c < cols; ++c) o.colOffset[c] = o.colOffset[c] + (state.colCover[c] ? 0.0 : h);
+    // The uncovered columns: the group, and the star columns of the covered rows.
+    o.groupOffset = o.groupOffset + h;
     for (Index i = 0; i < matching.coveredCount; ++i) {
-        const Index r = matching.coveredRows[i];
+        const Index r = matching.coveredRows[i], s = matching.starInRow[r];
         o.rowOffset[r] = o.rowOffset[r] + h;
+        o.colOffset[s] = o.colOffset[s] + h;
     }
     ++o.shiftsMade;
     for (Index i = 0; i < tied; ++i) {

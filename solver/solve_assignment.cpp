@@ -351,6 +351,9 @@ std::uint64_t layOutScratch(SolverState* state, void* block, std::uint64_t rows,
     take(offset.rowOffset, rows);
     take(offset.scanOffset, rows);
     take(offset.colOffset, cols);
+    take(offset.groupColumns, cols);
+    take(offset.groupKeys, cols);
+    take(offset.groupPlace, cols);
     take(offset.topRows, rows >= listedRows ? columnTopSize * cols : 0);
     take(offset.topCount, cols);
     take(offset.topBound, cols);
@@ -413,6 +416,7 @@ void resetBookkeeping(SolverState& s) {
         element.syncedTo[c] = 0;
         element.colMinimumRow[c] = -2;  // not known
         offset.colOffset[c] = 0;
+        offset.groupPlace[c] = -1;
         offset.topCount[c] = 0;
         offset.topBound[c] = -infinity;
         offset.topLeast[c] = -infinity;
@@ -430,6 +434,8 @@ void resetBookkeeping(SolverState& s) {
     element.shiftCount = 0;
     element.shiftsMade = 0;
     offset.shiftsMade = 0;
+    offset.groupOffset = 0;
+    offset.groupCount = 0;
     offset.searchCount = 0;
     offset.eventCount = 0;
     offset.knownCount = 0;
