@@ -488,6 +488,22 @@ void advance(OffsetSearch& o, KnownElement& e, Index r) {
                 j = next;
                 continue;
             }
+        } else {
+            // A column without a star yet is uncovered throughout: while the row stays uncovered,
+            // the element takes x - h in every shift, search after search, up to the row's next
+            // cover or the column's first star. (Counted as those searches one by one would be.)
+            Index next = rowNext == none ? never : o.events[rowNext].search;
+            if (starFrom < next) next = starFrom;
+            if (next > j + 1) {
+                const Index end = next > current ? current + 1 : next;
+                const Index first = e.stamp > o.searchStart[j] ? e.stamp : o.searchStart[j];
+                const Index last = end > current ? now : o.searchStart[end];
+                for (Index i = first + 1; i <= last; ++i) x = x - o.shiftLog[i - 1];
+                steps += static_cast<std::uint64_t>(end - j - 1);  // the searches merged here
+                if (last > first) steps += static_cast<std::uint64_t>(last - first);
+                j = end;
+                continue;
+            }
         }
         const Index first = e.stamp > o.searchStart[j] ? e.stamp : o.searchStart[j];
         const Index last = j == current ? now : o.searchStart[j + 1];
@@ -499,14 +515,22 @@ void advance(OffsetSearch& o, KnownElement& e, Index r) {
                                     : colNext != none && o.events[colNext].search == j
                                         ? o.events[colNext].shift
                                         : never;
-        for (Index i = first + 1; i <= last; ++i) {
-            const double h = o.shiftLog[i - 1];
-            if (i > coveredFrom) {
-                x = x + h;
-                if (i > uncoveredFrom) x = x - h;  // two rounded operations, as the other search
-            } else if (i > uncoveredFrom) {
-                x = x - h;
-            }
+        // So through shift `quiet` nothing happens to the element, after shift `both` it takes
+        // (x + h) - h, and in between x + h (row covered first) or x - h (column uncovered first).
+        const Index quiet = coveredFrom < uncoveredFrom ? coveredFrom : uncoveredFrom;
+        const Index both = coveredFrom < uncoveredFrom ? uncoveredFrom : coveredFrom;
+        Index i = quiet < first ? first + 1 : quiet < last ? quiet + 1 : last + 1;
+        const Index single = both < last ? both : last;
+        const double* log = o.shiftLog;
+        if (coveredFrom < uncoveredFrom) {
+            for (; i <= single; ++i) x = x + log[i - 1];
+        } else {
+            for (; i <= single; ++i) x = x - log[i - 1];
+        }
+        for (; i <= last; ++i) {
+            const double h = log[i - 1];
+            x = x + h;
+            x = x - h;  // two rounded operations, as the other search
         }
         if (last > first) steps += static_cast<std::uint64_t>(last - first);
         ++j;
@@ -689,7 +713,6 @@ double leastUncoveredValue(SolverState& state, Index& tied) {
         visit(o.groupColumns[j]);
         groupReach = (bound + o.groupOffset) * m;
     }
-    std::sort(o.tiedColumns, o.tiedColumns + kept);
     // The kept columns whose bound is only a bound and within reach are read afresh, the lowest
     // bound first: what it finds brings the bound down, and most of the others then stay out of
     // reach.
