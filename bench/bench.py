@@ -142,7 +142,8 @@ def make_cases(mode):
                   Case("square", "uniform", 200, 200, 5, rounds=10, peers=small_square),
                   Case("square", "uniform", 400, 400, 3, rounds=3, peers=small_square),
                   Case("square", "uniform", 800, 800, 5, peers=("octave",)),
-                  Case("square", "uniform", 1600, 1600, 5, peers=("octave",))]
+                  Case("square", "uniform", 1600, 1600, 5, peers=("octave",)),
+                  Case("square", "uniform", 3200, 3200, 3)]
     # The rows the speed targets for doubles are stated on get five matrices in a full run: their
     # ratios are read against thresholds.
     count = 3 if quick else 5
