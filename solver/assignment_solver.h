@@ -100,12 +100,14 @@ struct ElementSearch {
 constexpr Index columnTopSize = 8;
 constexpr Index listedRows = 64;
 
-// A row's cover or a column's uncovering in the offset search's history: in search `search`,
-// when `shift` shifts of the call had been made. Each line's events are linked in time order.
-struct LineEvent {
+// A cover in the offset search's history: in search `search`, when `shift` shifts of the call had
+// been made, a row was covered and its star's column uncovered. Each record is in that row's list
+// and that column's, both linked in time order.
+struct CoverEvent {
     Index search;
     Index shift;
-    Index next;  // the line's next event, or -1
+    Index nextOfRow;     // the row's next cover, or -1
+    Index nextOfColumn;  // the column's next uncovering, or -1
 };
 
 // An element whose exact value the offset search has replayed: its value after `stamp` shifts of
@@ -195,12 +197,12 @@ struct OffsetSearch {
     Index* searchStart;     // targetStars + 1: shiftsMade when each search started
     Index searchCount;      // searches started; the current one is searchCount - 1
     Index* colStarSearch;   // colCount: the first search that began with a star in the column
-    LineEvent* events;      // row covers and column uncoverings
+    CoverEvent* events;     // the covers of the call
     Index eventCount;
     Index eventCapacity;
-    Index* rowEvents;       // rowCount: first event of the row, or -1
+    Index* rowEvents;       // rowCount: first cover of the row, or -1
     Index* rowLastEvent;    // rowCount
-    Index* colEvents;       // colCount
+    Index* colEvents;       // colCount: first uncovering of the column, or -1
     Index* colLastEvent;    // colCount
     KnownElement* known;    // replayed elements, each in its row's list
     Index knownCount;

@@ -74,10 +74,10 @@
 // Exact replay. What X(r, c) undergoes in shift i depends only on h_i and on whether row r was
 // covered and column c uncovered at the time. The search keeps a history that tells both for any
 // shift of the call: every h (shiftLog), the shift count at which each search began (searchStart),
-// and, per row and per column, its covers and uncoverings (LineEvent lists: rows are covered at
-// most once a search, columns uncovered at most once, and a column without a star is uncovered
-// throughout; colStarSearch is the first search a column began with a star, which it keeps from
-// then on). A replayed element is kept (KnownElement) with the shift count its value holds at and
+// and, per row and per column, its covers and uncoverings (CoverEvent lists: a cover of a row
+// uncovers its star's column at once, so one record serves both; rows are covered at most once a
+// search, columns uncovered at most once, and a column without a star is uncovered throughout;
+// colStarSearch is the first search a column began with a star, which it keeps from then on). A replayed element is kept (KnownElement) with the shift count its value holds at and
 // how far its row's and column's events were read, and is advanced from there next time: no
 // element is replayed from the reduction twice, and one whose row stays uncovered while its column
 // stays covered costs nothing for those searches. The history and the known elements have fixed
@@ -427,19 +427,25 @@ int listedWithin(const SolverState& state, Index c, Index from, double threshold
 
 void giveUp(OffsetSearch& o) { o.gaveUp = true; }
 
-// Appends an event of the current search to a line's list; false when the history is full.
-bool appendEvent(OffsetSearch& o, Index* first, Index* last, Index line) {
+// Records the cover of row r, whose star is in column s, in both lines' lists; false when the
+// history is full.
+bool recordCover(OffsetSearch& o, Index r, Index s) {
     if (o.eventCount == o.eventCapacity) {
         giveUp(o);
         return false;
     }
     const Index e = o.eventCount++;
-    o.events[e] = LineEvent{o.searchCount - 1, o.shiftsMade, none};
-    if (last[line] == none)
-        first[line] = e;
+    o.events[e] = CoverEvent{o.searchCount - 1, o.shiftsMade, none, none};
+    if (o.rowLastEvent[r] == none)
+        o.rowEvents[r] = e;
     else
-        o.events[last[line]].next = e;
-    last[line] = e;
+        o.events[o.rowLastEvent[r]].nextOfRow = e;
+    o.rowLastEvent[r] = e;
+    if (o.colLastEvent[s] == none)
+        o.colEvents[s] = e;
+    else
+        o.events[o.colLastEvent[s]].nextOfColumn = e;
+    o.colLastEvent[s] = e;
     return true;
 }
 
@@ -464,19 +470,19 @@ void advance(OffsetSearch& o, KnownElement& e, Index r) {
     const Index c = e.col, current = o.searchCount - 1, starFrom = o.colStarSearch[c];
     double x = e.value;
     Index rowRead = e.rowRead, colRead = e.colRead;
-    Index rowNext = rowRead == none ? o.rowEvents[r] : o.events[rowRead].next;
-    Index colNext = colRead == none ? o.colEvents[c] : o.events[colRead].next;
+    Index rowNext = rowRead == none ? o.rowEvents[r] : o.events[rowRead].nextOfRow;
+    Index colNext = colRead == none ? o.colEvents[c] : o.events[colRead].nextOfColumn;
     std::uint64_t steps = 0;
     Index j = searchContaining(o, e.stamp);
     while (j <= current) {
         ++steps;
         while (rowNext != none && o.events[rowNext].search < j) {
             rowRead = rowNext;
-            rowNext = o.events[rowNext].next;
+            rowNext = o.events[rowNext].nextOfRow;
         }
         while (colNext != none && o.events[colNext].search < j) {
             colRead = colNext;
-            colNext = o.events[colNext].next;
+            colNext = o.events[colNext].nextOfColumn;
         }
         const bool starred = j >= starFrom;
         if (starred) {
@@ -887,9 +893,7 @@ Phase primeZeros(SolverState& state, Index& pathRow, Index& pathCol) {
             }
             coverRow(state, r, s);
             o.scanOffset[r] = infinity;
-            if (!o.exact && (!appendEvent(o, o.rowEvents, o.rowLastEvent, r) ||
-                             !appendEvent(o, o.colEvents, o.colLastEvent, s)))
-                return Phase::restart;
+            if (!o.exact && !recordCover(o, r, s)) return Phase::restart;
             ensureBound(state, s);
             if (mayHoldZero(state, s, m)) {
                 matching.scanFrom[s] = 0;

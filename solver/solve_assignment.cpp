@@ -292,11 +292,11 @@ void seedByColumns(SolverState& s) {
 }
 
 // Capacities of the certified offset search's history and known elements, per line (row or
-// column): typical calls make about 2n shifts, record about 80 covers and uncoverings a line at
-// n = 1600 (more as n grows: see layOutScratch) and know a few elements a line; a call that needs
-// more gives up and restarts.
+// column): typical calls make about 2n shifts, record about 40 covers a line at n = 1600 (more as
+// n grows: see layOutScratch) and know a few elements a line; a call that needs more gives up and
+// restarts.
 constexpr std::uint64_t shiftsPerLine = 8;
-constexpr std::uint64_t eventsPerLine = 128;  // at least
+constexpr std::uint64_t coversPerLine = 64;  // at least
 constexpr std::uint64_t knownPerLine = 16;
 
 // The bookkeeping block: every part of SolverState that lives for one call, carved from one
@@ -320,17 +320,17 @@ std::uint64_t layOutScratch(SolverState* state, void* block, std::uint64_t rows,
     OffsetSearch& offset = s.offset;
     const std::uint64_t lines = rows + cols;
     // No call needs more than its shape allows: at most rowCount shifts between two of the at most
-    // T + 1 searches, at most T rows covered (and as many columns uncovered) in a search, and
+    // T + 1 searches, at most T rows covered (each uncovering one column) in a search, and
     // every element known. Thin matrices take far less than their lines would. (The margins of
     // the certified search also want fewer than 2^32 shifts.)
     const std::uint64_t t = rows < cols ? rows : cols;
     const std::uint64_t shifts =
         history ? std::min({shiftsPerLine * lines + 64, (t + 1) * rows + 1, std::uint64_t{1} << 31})
                 : 0;
-    // The rows covered in a search grow with the size: about t / 20 events a line on uniform
-    // doubles, t / 10 in tracking clutter, so past 128 a line the capacity grows as t / 8.
-    const std::uint64_t perLine = std::max(eventsPerLine, t / 8);
-    const std::uint64_t events = history ? std::min(perLine * lines + 256, 2 * t * (t + 1) + 2) : 0;
+    // The rows covered in a search grow with the size: about t / 40 covers a line on uniform
+    // doubles, t / 20 in tracking clutter, so past 64 a line the capacity grows as t / 16.
+    const std::uint64_t perLine = std::max(coversPerLine, t / 16);
+    const std::uint64_t events = history ? std::min(perLine * lines + 128, t * (t + 1) + 1) : 0;
     const std::uint64_t known = history ? std::min(knownPerLine * lines + 64, rows * cols) : 0;
     // 8-byte parts
     take(offset.known, known);
