@@ -218,7 +218,7 @@ struct OffsetSearch {
 
 // The row reduction's results, kept for seeding (and seeding again if the call restarts).
 struct Reduction {
-    double* rowMinimum;  // rowCount
+    double* rowMinimum;  // rowCount, behind the working copy (when rows are reduced; else null)
     // Each reduced line's first zero: when rows are reduced, the first column where each row
     // became 0 (or colCount); when columns are, the first row where each column did (or rowCount).
     Index* firstZero;    // rowCount or colCount

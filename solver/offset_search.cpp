@@ -287,11 +287,19 @@ void captureTop(SolverState& state, Index c) {
         std::nth_element(order, order + columnTopSize, order + blocks);
         cut = order[columnTopSize];
     }
+    // For the same reason no key above cut is among them: only the others are offered, in row
+    // order, as a reading of every row would offer them.
     for (Index b = 0; b < blocks; ++b) {
         if (least[b] > cut || (count == columnTopSize + 1 && !(least[b] < limit))) continue;
-        for (Index r = 16 * b; r < 16 * b + 16; ++r) offer(r, column[r] + offset[r]);
+        for (Index r = 16 * b; r < 16 * b + 16; ++r) {
+            const double v = column[r] + offset[r];
+            if (v <= cut) offer(r, v);
+        }
     }
-    for (Index r = 16 * blocks; r < rows; ++r) offer(r, column[r] + offset[r]);
+    for (Index r = 16 * blocks; r < rows; ++r) {
+        const double v = column[r] + offset[r];
+        if (v <= cut) offer(r, v);
+    }
     const int listed = count < columnTopSize ? count : columnTopSize;
     Index* top = o.topRows + columnTopSize * c;
     for (int i = 0; i < listed; ++i) top[i] = which[i];

@@ -83,63 +83,84 @@ struct Scan {
 // finite elements' lowest bits are gathered only while they can still make the offsets exact
 // (limit: the bound in units of the lowest bit), and only when the choice needs them. Elements
 // are told apart by comparisons, which are the host's mxIsFinite and mxIsInf exactly, so that
-// no element costs a call to the host.
-Scan copyAndCheck(double* workMatrix, const double* costMatrix, std::size_t elementCount,
-                  bool lowestBits, std::uint64_t limit) {
+// no element costs a call to the host. With rowMinimum, the row minima are gathered on the way,
+// as reduceRows gathers them; they hold only if no element is infinite (scan.anyInfinity), as
+// forbidden pairs are replaced later.
+Scan copyAndCheck(double* workMatrix, const double* costMatrix, Index rows, Index cols,
+                  bool lowestBits, std::uint64_t limit, double* rowMinimum) {
     Scan scan{-1.0, false, false, MatrixSummary{}};
     constexpr int notExact = -2000;  // a lowest bit no largest element can stay within the bound from
-    constexpr std::size_t blockSize = 256;
-    for (std::size_t start = 0; start < elementCount; start += blockSize) {
-        const std::size_t end = std::min(start + blockSize, elementCount);
+    constexpr Index blockSize = 256;
+    for (Index c = 0; c < cols; ++c) {
+        const double* from = costMatrix + rows * c;
+        double* to = workMatrix + rows * c;
+        // The first column starts the minima; each later one lowers them, `m > x` on each row.
+        // Once an infinity shows they would not hold: no more are gathered.
+        if (scan.anyInfinity) rowMinimum = nullptr;
+        double* minima = c > 0 ? rowMinimum : nullptr;
+        if (c == 0 && rowMinimum != nullptr)
+            for (Index r = 0; r < rows; ++r) rowMinimum[r] = from[r];
+        for (Index start = 0; start < rows; start += blockSize) {
+            const Index end = std::min(start + blockSize, rows);
 #if defined(PAIRSOLVE_PAIRS)
-        // Most blocks hold only elements in [0, +inf]: finite and not negative, or forbidden
-        // pairs. Such a block is copied and its largest finite element found in lanes (without a
-        // NaN the largest value is the same in any order; only the sign of a zero could differ,
-        // and the scan's largest is only compared with 0 and used when above it). A block that
-        // holds anything else is read again element by element below.
-        if (!lowestBits && end - start == blockSize) {
-            using namespace searchBookkeeping;
-            const Pair lowest = both(0.0), highest = both(DBL_MAX), none = both(-1.0);
-            Pair top[2] = {both(scan.maxFinite), both(scan.maxFinite)};
-            int odd = 0, infinite = 0;  // lanes not in [0, +inf], lanes at +inf
-            for (std::size_t i = start; i < end; i += 4) {
-                for (int k = 0; k < 2; ++k) {
-                    const Pair v = load(costMatrix + i + 2 * k);
-                    store(workMatrix + i + 2 * k, v);
+            // Most blocks hold only elements in [0, +inf]: finite and not negative, or forbidden
+            // pairs. Such a block is copied and its largest finite element found in lanes
+            // (without a NaN the largest value is the same in any order; only the sign of a
+            // zero could differ, and the scan's largest is only compared with 0 and used when
+            // above it). A block that holds anything else is read again element by element.
+            if (!lowestBits && end - start >= 4) {
+                using namespace searchBookkeeping;
+                const Pair lowest = both(0.0), highest = both(DBL_MAX), none = both(-1.0);
+                Pair top = both(scan.maxFinite);
+                int odd = 0, infinite = 0;  // lanes not in [0, +inf], lanes at +inf
+                Index r = start;
+                for (; r + 2 <= end; r += 2) {
+                    const Pair v = load(from + r);
+                    store(to + r, v);
+                    if (minima != nullptr) store(minima + r, lesser(v, load(minima + r)));
                     const PairMask finite = v <= highest;
                     odd |= laneBits(v >= lowest) ^ 3;
                     infinite |= laneBits(finite) ^ 3;
-                    top[k] = greater(pick(finite, v, none), top[k]);
+                    top = greater(pick(finite, v, none), top);
+                }
+                double largest = top[0] < top[1] ? top[1] : top[0];
+                for (; r < end; ++r) {
+                    const double v = from[r];
+                    to[r] = v;
+                    if (minima != nullptr && minima[r] > v) minima[r] = v;
+                    if (!(v >= 0)) odd = 1;
+                    if (v > DBL_MAX) infinite = 1;
+                    if (v <= DBL_MAX && largest < v) largest = v;
+                }
+                if (odd == 0) {
+                    scan.maxFinite = largest;
+                    if (infinite != 0) scan.anyInfinite = scan.anyInfinity = true;
+                    continue;
                 }
             }
-            if (odd == 0) {
-                top[0] = greater(top[1], top[0]);
-                scan.maxFinite = top[0][0] < top[0][1] ? top[0][1] : top[0][0];
-                if (infinite != 0) scan.anyInfinite = scan.anyInfinity = true;
-                continue;
-            }
-        }
 #endif
-        for (std::size_t i = start; i < end; ++i) {
-            const double v = costMatrix[i];
-            workMatrix[i] = v;
-            if (!(v >= -DBL_MAX && v <= DBL_MAX)) {  // not finite
-                scan.anyInfinite = true;
-                if (v != v)
-                    scan.summary.anyNaN = true;
-                else
-                    scan.anyInfinity = true;
-                continue;
-            }
-            if (v < 0) mexErrMsgTxt(text::negativeElement);
-            if (scan.maxFinite < v) scan.maxFinite = v;
-            if (lowestBits && v != 0) {
-                const int bit = lowestBitOf(v);
-                if (bit < scan.summary.lowestBit) {
-                    scan.summary.lowestBit = bit;
-                    if (unitsOf(scan.maxFinite, bit) > limit) {
-                        scan.summary.lowestBit = notExact;
-                        lowestBits = false;
+            for (Index r = start; r < end; ++r) {
+                const double v = from[r];
+                to[r] = v;
+                if (minima != nullptr && minima[r] > v) minima[r] = v;
+                if (!(v >= -DBL_MAX && v <= DBL_MAX)) {  // not finite
+                    scan.anyInfinite = true;
+                    if (v != v)
+                        scan.summary.anyNaN = true;
+                    else
+                        scan.anyInfinity = true;
+                    continue;
+                }
+                if (v < 0) mexErrMsgTxt(text::negativeElement);
+                if (scan.maxFinite < v) scan.maxFinite = v;
+                if (lowestBits && v != 0) {
+                    const int bit = lowestBitOf(v);
+                    if (bit < scan.summary.lowestBit) {
+                        scan.summary.lowestBit = bit;
+                        if (unitsOf(scan.maxFinite, bit) > limit) {
+                            scan.summary.lowestBit = notExact;
+                            lowestBits = false;
+                        }
                     }
                 }
             }
@@ -153,13 +174,13 @@ Scan copyAndCheck(double* workMatrix, const double* costMatrix, std::size_t elem
 // (but a NaN first element is kept, and turns its row into NaN). The minima of all rows are
 // gathered side by side, column by column, so the matrix is walked in memory order; each row
 // still sees its elements in ascending column order. firstZero[r] gets the first column where
-// row r became 0, or cols.
-void reduceRows(double* work, Index rows, Index cols, double* rowMinimum, Index* firstZero) {
-    for (Index r = 0; r < rows; ++r) {
-        rowMinimum[r] = work[r];
-        firstZero[r] = cols;
-    }
-    for (Index c = 1; c < cols; ++c) {
+// row r became 0, or cols. minimaKnown: the copy gathered the minima already.
+void reduceRows(double* work, Index rows, Index cols, double* rowMinimum, Index* firstZero,
+                bool minimaKnown) {
+    for (Index r = 0; r < rows; ++r) firstZero[r] = cols;
+    if (!minimaKnown)
+        for (Index r = 0; r < rows; ++r) rowMinimum[r] = work[r];
+    for (Index c = 1; c < cols && !minimaKnown; ++c) {
         const double* column = work + rows * c;
         Index r = 0;
 #if defined(PAIRSOLVE_PAIRS)
@@ -382,7 +403,6 @@ std::uint64_t layOutScratch(SolverState* state, void* block, std::uint64_t rows,
     take(offset.colEvents, history ? cols : 0);
     take(offset.colLastEvent, history ? cols : 0);
     take(offset.rowKnown, history ? rows : 0);
-    take(s.reduction.rowMinimum, rows);
     take(s.reduction.firstZero, rows <= cols ? rows : cols);
     take(offset.unlisted, cols);  // bytes last
     take(s.nextStarMask, zeroFlags ? rows * cols : 0);
@@ -449,11 +469,11 @@ void resetBookkeeping(SolverState& s) {
     offset.work = 0;
 }
 
-void reduceAndSeed(SolverState& s) {
+void reduceAndSeed(SolverState& s, bool minimaKnown) {
     if (s.rowCount <= s.colCount) {
         s.targetStars = s.rowCount;
         reduceRows(s.workMatrix, s.rowCount, s.colCount, s.reduction.rowMinimum,
-                   s.reduction.firstZero);
+                   s.reduction.firstZero, minimaKnown);
         seedByRows(s);
     } else {
         s.targetStars = s.colCount;
@@ -553,12 +573,13 @@ void runSolve(double* assignment, double* cost, const double* costMatrix, std::i
               solverTesting::DecisionTrace* trace) {
     if (rowCount < 0 || colCount < 0)
         mexErrMsgIdAndTxt(text::inputSizeId, "Matrix dimensions must not be negative.");
-    // The byte sizes of the working copy and of the search's bookkeeping must fit size_t; on a
+    // The byte sizes of the working copy (and the row minima behind it) and of the search's
+    // bookkeeping must fit size_t; on a
     // 64-bit target only the very largest dimensions can break this, on a 32-bit one far smaller
     // ones can.
     const std::size_t rows = static_cast<std::size_t>(rowCount);
     const std::size_t cols = static_cast<std::size_t>(colCount);
-    if ((cols != 0 && rows > std::numeric_limits<std::size_t>::max() / sizeof(double) / cols) ||
+    if (rows > std::numeric_limits<std::size_t>::max() / sizeof(double) / (cols + 1) ||
         layOutScratch(nullptr, nullptr, rows, cols, true, false) > std::numeric_limits<std::size_t>::max() ||
         layOutScratch(nullptr, nullptr, rows, cols, false, true) > std::numeric_limits<std::size_t>::max())
         mexErrMsgIdAndTxt(text::inputSizeId,
@@ -569,10 +590,16 @@ void runSolve(double* assignment, double* cost, const double* costMatrix, std::i
     *cost = 0;
     for (std::size_t r = 0; r < rows; ++r) assignment[r] = 0;
 
-    double* workMatrix = static_cast<double*>(mxMalloc(elementCount * sizeof(double)));
+    // When rows are reduced, their minima are kept behind the working copy, and gathered by the
+    // copy itself.
+    const std::size_t minimaCount = rows <= cols ? rows : 0;
+    double* workMatrix =
+        static_cast<double*>(mxMalloc((elementCount + minimaCount) * sizeof(double)));
+    double* rowMinimum = minimaCount > 0 ? workMatrix + elementCount : nullptr;
     const bool plain = choice == SearchChoice::plain ||
                        (choice == SearchChoice::chosen && elementCount <= plainElements);
-    Scan scan = copyAndCheck(workMatrix, costMatrix, elementCount, !plain, exactLimit(rows + cols));
+    Scan scan = copyAndCheck(workMatrix, costMatrix, static_cast<Index>(rows),
+                             static_cast<Index>(cols), !plain, exactLimit(rows + cols), rowMinimum);
 
     bool forbiddenOverflowed = false;
     if (scan.anyInfinite && scan.maxFinite == -1.0) {
@@ -632,7 +659,8 @@ void runSolve(double* assignment, double* cost, const double* costMatrix, std::i
 
     // Only one direction is reduced: rows when they are the fewer (or as many), columns otherwise,
     // so that every line that must be matched holds a zero.
-    reduceAndSeed(state);
+    state.reduction.rowMinimum = rowMinimum;
+    reduceAndSeed(state, !scan.anyInfinity);
 
     // The starred columns are covered already, so the machine starts at checkDone.
     bool restarted = false;
