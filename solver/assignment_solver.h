@@ -155,6 +155,8 @@ struct OffsetSearch {
     // and after (keys never decrease: a row's offset only grows). Empty, with topBound -inf,
     // until the column is first read.
     Index* topRows;         // columnTopSize * colCount
+    double* topValues;      // columnTopSize * colCount: R at the listed rows, read without
+                            // reaching into the matrix
     Index* topCount;        // colCount
     double* topBound;       // colCount
     double* topLeast;       // colCount: the least key the list was read with, a bound on all rows

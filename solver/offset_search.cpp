@@ -302,7 +302,11 @@ void captureTop(SolverState& state, Index c) {
     }
     const int listed = count < columnTopSize ? count : columnTopSize;
     Index* top = o.topRows + columnTopSize * c;
-    for (int i = 0; i < listed; ++i) top[i] = which[i];
+    double* value = o.topValues + columnTopSize * c;
+    for (int i = 0; i < listed; ++i) {
+        top[i] = which[i];
+        value[i] = column[which[i]];
+    }
     o.topCount[c] = listed;
     o.topBound[c] = count == columnTopSize + 1 ? keys[columnTopSize] : infinity;
     o.topLeast[c] = count > 0 ? keys[0] : infinity;
@@ -313,15 +317,15 @@ void captureTop(SolverState& state, Index c) {
 // out, else only that bound.
 void refreshFromList(SolverState& state, Index c) {
     OffsetSearch& o = state.offset;
-    const double* column = state.workMatrix + state.rowCount * c;
     const Index star = state.colCover[c] ? state.matching.starInCol[c] : none;
     const Index* top = o.topRows + columnTopSize * c;
+    const double* value = o.topValues + columnTopSize * c;
     double best = infinity;
     Index bestRow = none;
     for (Index i = 0; i < o.topCount[c]; ++i) {
         const Index r = top[i];
         if (state.rowCover[r] || r == star) continue;
-        const double v = column[r] + o.rowOffset[r];
+        const double v = value[i] + o.rowOffset[r];
         if (v < best) {
             best = v;
             bestRow = r;
@@ -415,12 +419,12 @@ void settleBound(SolverState& state, Index c) {
 int listedWithin(const SolverState& state, Index c, Index from, double threshold,
                  Index* found) {
     const OffsetSearch& o = state.offset;
-    const double* column = state.workMatrix + state.rowCount * c;
     const Index* top = o.topRows + columnTopSize * c;
+    const double* value = o.topValues + columnTopSize * c;
     int n = 0;
     for (Index i = 0; i < o.topCount[c]; ++i) {
         const Index r = top[i];
-        if (r < from || state.rowCover[r] || column[r] + o.scanOffset[r] > threshold) continue;
+        if (r < from || state.rowCover[r] || value[i] + o.scanOffset[r] > threshold) continue;
         int j = n++;
         while (j > 0 && found[j - 1] > r) {
             found[j] = found[j - 1];

@@ -380,6 +380,7 @@ std::uint64_t layOutScratch(SolverState* state, void* block, std::uint64_t rows,
     take(offset.groupKeys, cols);
     take(offset.groupPlace, cols);
     take(offset.topRows, rows >= listedRows ? columnTopSize * cols : 0);
+    take(offset.topValues, rows >= listedRows ? columnTopSize * cols : 0);
     take(offset.topCount, cols);
     take(offset.topBound, cols);
     take(offset.topLeast, cols);
