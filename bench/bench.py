@@ -501,7 +501,7 @@ def search_taken(report):
         return "-"  # the report says nothing (no shift made, no offset search run)
     solves, ran = report["solves"], report["offsetRan"]
     if ran == 0:
-        return "element"
+        return "plain" if report.get("plainRan", 0) == solves else "element"
     text = "offset" + (", exact" if report["exactOffsets"] == ran else "")
     if ran < solves:
         text += f" in {ran} of {solves}"

@@ -292,7 +292,7 @@ int main(int argc, char** argv) {
     // The untimed pass: answers and search reports of the chosen search.
     std::vector<Answer> expected = blankAnswers();
     solverTesting::SearchReport total;
-    std::uint64_t offsetRan = 0, exactOffsets = 0, restarted = 0, mostReplays = 0;
+    std::uint64_t offsetRan = 0, exactOffsets = 0, restarted = 0, plainRan = 0, mostReplays = 0;
     for (std::size_t k = 0; k < count; ++k) {
         const Matrix& m = problem.matrices[k];
         solverTesting::SearchReport report;
@@ -304,6 +304,7 @@ int main(int argc, char** argv) {
         offsetRan += report.offsetRan;
         exactOffsets += report.exactOffsets;
         restarted += report.restarted;
+        plainRan += report.plainRan;
         total.shifts += report.shifts;
         total.replays += report.replays;
         total.replaySteps += report.replaySteps;
@@ -362,6 +363,7 @@ int main(int argc, char** argv) {
             out << (i ? ", " : "") << jsonString(sides[i].name) << ": " << sides[i].calls;
         out << "},\n  \"report\": {\"solves\": " << count << ", \"offsetRan\": " << offsetRan
             << ", \"exactOffsets\": " << exactOffsets << ", \"restarted\": " << restarted
+            << ", \"plainRan\": " << plainRan
             << ", \"shifts\": " << total.shifts << ", \"replays\": " << total.replays
             << ", \"replaySteps\": " << total.replaySteps << ", \"mostReplays\": " << mostReplays
             << "},\n  \"mismatches\": [";

@@ -350,6 +350,7 @@ struct SearchReport {
     bool offsetRan = false;       // the offset search ran (to the end, or until it gave up)
     bool exactOffsets = false;    // ... with every value exact, so that it replays nothing
     bool restarted = false;       // it gave up and the element-by-element search solved the call
+    bool plainRan = false;        // the plain search ran
     std::uint64_t shifts = 0;     // shifts made by the search that gave the result
     std::uint64_t replays = 0;    // elements whose exact value the offset search replayed
     std::uint64_t replaySteps = 0;  // shifts replayed over all of them

@@ -690,6 +690,7 @@ void runSolve(double* assignment, double* cost, const double* costMatrix, std::i
         report->offsetRan = offset;
         report->exactOffsets = search == Search::offsetExact;
         report->restarted = restarted;
+        report->plainRan = search == Search::plain;
         report->shifts = static_cast<std::uint64_t>(
             offset && !restarted ? state.offset.shiftsMade : state.element.shiftsMade);
         report->replays = restarted ? offsetReplays : state.offset.replays;
