@@ -26,8 +26,9 @@
 //   "pairsolve:inputSize" / "pairsolve:outOfMemory" for a matrix that cannot be held.
 // - Threads: nothing is shared between calls; separate threads may solve at the same time.
 // - Cost of a call: time grows with about the cube of the size in the worst case (much less on
-//   typical matrices); memory is a working copy of the matrix, three bytes an element of flags
-//   and a few hundred bytes per row and column.
+//   typical matrices); memory is a working copy of the matrix, two or three bytes an element of
+//   flags, a few hundred bytes per row and column, and for rounded costs a history of the search
+//   (a few KiB per row and column set aside, used as needed).
 //
 // This header declares nothing outside namespace pairsolve but the version macros, so it can be
 // included beside a host's mex.h, and the library defines no host (mx*, mex*) names.
