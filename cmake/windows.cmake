@@ -5,7 +5,7 @@
 #
 # Tests (CTest), per architecture <arch> (x86, x64):
 #   windows_<arch>_tables           export directory, single export, imports (objdump -p)
-#   windows_x86_sse2_arithmetic     the 32-bit module computes in SSE2 doubles, not x87
+#   windows_x86_sse2_arithmetic     the 32-bit module's objects compute in SSE2 doubles, not x87
 #   windows_x86_tables_refuse_runtime_dll  the import check refuses a MinGW runtime DLL (it is
 #                                   shown the x86 libmex.dll, which imports libgcc_s_dw2-1.dll)
 #   windows_<arch>_wine_prefix      fixture: a throwaway Wine prefix of that architecture under
@@ -91,7 +91,7 @@ set_tests_properties(windows_x86_tables_refuse_runtime_dll PROPERTIES
   PASS_REGULAR_EXPRESSION "imports libgcc_s_dw2-1\\.dll, a MinGW runtime DLL")
 add_test(NAME windows_x86_sse2_arithmetic
   COMMAND ${pairsolve_windows_tests}/check_sse2.sh ${PAIRSOLVE_MINGW_X86_OBJDUMP}
-          ${pairsolve_windows_dir}/x86/pairsolve.dll)
+          ${pairsolve_windows_dir}/x86/pairsolve_objects.txt)
 
 # The same test host built natively, with the gateway linked in: the reference for the DLL's bits.
 add_executable(pairsolve_test_host_native windows/test_host.cpp)
