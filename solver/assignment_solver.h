@@ -53,6 +53,7 @@ struct DecisionTrace;
 struct Matching {
     Index* starInRow;     // rowCount: column of the row's star, or -1
     Index* starInCol;     // colCount: row of the column's star, or -1
+    Index starCount;      // stars placed
     Index* primeInRow;    // rowCount: column of the row's prime (at most one), or -1
     Index* coveredRows;   // rowCount: rows covered in this search, in that order
     Index coveredCount;   // entries of coveredRows in use

@@ -538,7 +538,12 @@ Phase shiftByMinimum(SolverState& state) {
     solverTesting::record(state, solverTesting::Decision::shift, -1, -1, h);
     ++element.shiftsMade;
     double* addition = element.replayValues;
-    for (Index r = 0; r < rows; ++r) addition[r] = state.rowCover[r] ? h : 0.0;
+    Index r = 0;
+#if defined(PAIRSOLVE_PAIRS)
+    for (; r + 2 <= rows; r += 2)
+        store(addition + r, pick(load(exclusion + r) > both(0.0), both(h), both(0.0)));
+#endif
+    for (; r < rows; ++r) addition[r] = exclusion[r] > 0 ? h : 0.0;
     // Column by column; within an element, the covered row's addition comes first.
     for (Index c = 0; c < cols; ++c) {
         double* column = state.workMatrix + rows * c;
@@ -564,11 +569,10 @@ Phase shiftByMinimum(SolverState& state) {
 
 }  // namespace plainSearch
 
-// Done when targetStars columns are covered: each covered column holds one of the stars.
+// Done when targetStars columns are covered: each covered column holds one of the stars, and
+// every star's column is covered, so the stars are counted instead.
 Phase checkDone(SolverState& state) {
-    Index covered = 0;
-    for (Index c = 0; c < state.colCount; ++c) covered += state.colCover[c] ? 1 : 0;
-    if (covered == state.targetStars) {
+    if (state.matching.starCount == state.targetStars) {
         buildAssignment(state.assignment, state.matching.starInRow, state.rowCount);
         return Phase::done;
     }

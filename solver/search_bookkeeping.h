@@ -116,6 +116,7 @@ inline void coverStars(SolverState& state) {
 // star. The primes themselves are left for the caller to clear.
 inline void flipPath(SolverState& state, Index pathRow, Index pathCol) {
     const Index rows = state.rowCount;
+    ++state.matching.starCount;  // a path has one more prime than stars
     Index r = pathRow, c = pathCol;
     for (;;) {
         const Index oldStar = state.matching.starInCol[c];

@@ -278,6 +278,7 @@ void placeStar(SolverState& s, Index r, Index c) {
     s.starMask[r + s.rowCount * c] = 1;
     s.matching.starInRow[r] = c;
     s.matching.starInCol[c] = r;
+    ++s.matching.starCount;
     s.colCover[c] = 1;
 }
 
@@ -456,6 +457,7 @@ void resetBookkeeping(SolverState& s) {
         }
     }
     matching.coveredCount = 0;
+    matching.starCount = 0;
     element.shiftCount = 0;
     element.shiftsMade = 0;
     offset.shiftsMade = 0;
