@@ -279,7 +279,7 @@ Phase coverStarColumns(SolverState& state);
 Phase shiftByMinimum(SolverState& state);
 }  // namespace elementSearch
 
-// The element-by-element search without its bookkeeping, for small matrices (munkres_phases.cpp).
+// The element-by-element search with no deferred shifts, for small matrices (munkres_phases.cpp).
 namespace plainSearch {
 Phase runPhases(SolverState& state);
 void startSearch(SolverState& state);
@@ -301,7 +301,7 @@ Phase shiftByMinimum(SolverState& state);
 // Which search a call runs, and how.
 enum class Search {
     elementByElement,
-    plain,            // the element-by-element search without its bookkeeping
+    plain,            // the element-by-element search with no deferred shifts
     offsetExact,      // the offset search, every value exact
     offsetCertified,  // the offset search, decisions certified by margins and exact replays
 };

@@ -374,9 +374,10 @@ Phase shiftByMinimum(SolverState& state) {
 }  // namespace elementSearch
 
 // The element-by-element search as the method states it, for small matrices, where deferring
-// shifts and keeping column minima cost more than they save: a shift is applied to every
-// element at once, in the same two passes, and the sweeps read the matrix itself. Only the
-// matching's indexes are kept (and the augmentation is the other search's).
+// shifts costs more than it saves: a shift is applied to every element at once, and the sweeps
+// read the matrix itself. Besides the matching's indexes it keeps each uncovered column's least
+// element, which the pass that shifts a column gathers for the next shift, and the pending
+// columns (the augmentation is the other search's).
 namespace plainSearch {
 
 namespace {
@@ -538,12 +539,12 @@ Phase shiftByMinimum(SolverState& state) {
     solverTesting::record(state, solverTesting::Decision::shift, -1, -1, h);
     ++element.shiftsMade;
     double* addition = element.replayValues;
-    Index r = 0;
+    Index row = 0;
 #if defined(PAIRSOLVE_PAIRS)
-    for (; r + 2 <= rows; r += 2)
-        store(addition + r, pick(load(exclusion + r) > both(0.0), both(h), both(0.0)));
+    for (; row + 2 <= rows; row += 2)
+        store(addition + row, pick(load(exclusion + row) > both(0.0), both(h), both(0.0)));
 #endif
-    for (; r < rows; ++r) addition[r] = exclusion[r] > 0 ? h : 0.0;
+    for (; row < rows; ++row) addition[row] = exclusion[row] > 0 ? h : 0.0;
     // Column by column; within an element, the covered row's addition comes first.
     for (Index c = 0; c < cols; ++c) {
         double* column = state.workMatrix + rows * c;

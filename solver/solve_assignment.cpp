@@ -216,7 +216,7 @@ void reduceRows(double* work, Index rows, Index cols, double* rowMinimum, Index*
 // The minimum of a column as `if (m > x) m = x` finds it over the column in order from its first
 // element: a NaN first element is kept (no comparison with it holds); otherwise it is the least
 // element that is not NaN and, among elements comparing equal to it, the first. Only +0 and -0
-// compare equal with different bits, so the least value can be found in any order (four lanes,
+// compare equal with different bits, so the least value can be found in any order (in lanes,
 // each starting from the first element, so none ever holds a NaN), and when it is a zero, the
 // first zero of the column is the one the loop would have kept.
 double columnMinimum(const double* column, Index rows) {
