@@ -77,15 +77,17 @@
 // and, per row and per column, its covers and uncoverings (CoverEvent lists: a cover of a row
 // uncovers its star's column at once, so one record serves both; rows are covered at most once a
 // search, columns uncovered at most once, and a column without a star is uncovered throughout;
-// colStarSearch is the first search a column began with a star, which it keeps from then on). A replayed element is kept (KnownElement) with the shift count its value holds at and
-// how far its row's and column's events were read, and is advanced from there next time: no
-// element is replayed from the reduction twice, and one whose row stays uncovered while its column
-// stays covered costs nothing for those searches. The history and the known elements have fixed
-// capacities in the bookkeeping block; when one is full, or when the replays cost more than
-// their budget (a quarter of the work the element-by-element search would have done by then,
-// budgeted), the machine stops at Phase::restart and the driver solves the call again with the
-// element-by-element search from the untouched reduced matrix. Matrices with masses of near ties
-// (decimal costs, all costs equal) take that road; the others replay about one element a shift.
+// colStarSearch is the first search a column began with a star, which it keeps from then on).
+// A replayed element is kept (KnownElement) with the shift count its value holds at and how far
+// its row's and column's events were read, and is advanced from there next time: no element is
+// replayed from the reduction twice, and one whose row stays uncovered while its column stays
+// covered costs nothing for those searches. The history and the known elements have fixed
+// capacities in the bookkeeping block (the history's grow with the size); when one is full, or
+// when the replays cost more than their budget (a quarter of the work the element-by-element
+// search would have done by then, budgeted), the machine stops at Phase::restart and the driver
+// solves the call again with the element-by-element search from the untouched reduced matrix.
+// Matrices with masses of near ties (decimal costs, all costs equal) take that road; the others
+// replay about one element a shift.
 //
 // How it stays fast
 // - A shift costs O(M + N), and one reading of each column whose smallest key may be within reach.
@@ -738,7 +740,8 @@ double leastUncoveredValue(SolverState& state, Index& tied) {
     Index waiting = 0;
     for (Index i = 0; i < kept; ++i) {
         const Index c = o.tiedColumns[i];
-        if (!minimumExact(state, c) && !(o.keyBound[c] > reach(c, bound))) waitingColumns[waiting++] = c;
+        if (!minimumExact(state, c) && !(o.keyBound[c] > reach(c, bound)))
+            waitingColumns[waiting++] = c;
     }
     sortWaiting(o, waitingColumns, waiting);
     for (Index i = 0; i < waiting; ++i) {

@@ -582,9 +582,10 @@ void runSolve(double* assignment, double* cost, const double* costMatrix, std::i
     // ones can.
     const std::size_t rows = static_cast<std::size_t>(rowCount);
     const std::size_t cols = static_cast<std::size_t>(colCount);
+    const std::uint64_t sizeLimit = std::numeric_limits<std::size_t>::max();
     if (rows > std::numeric_limits<std::size_t>::max() / sizeof(double) / (cols + 1) ||
-        layOutScratch(nullptr, nullptr, rows, cols, true, false) > std::numeric_limits<std::size_t>::max() ||
-        layOutScratch(nullptr, nullptr, rows, cols, false, true) > std::numeric_limits<std::size_t>::max())
+        layOutScratch(nullptr, nullptr, rows, cols, true, false) > sizeLimit ||
+        layOutScratch(nullptr, nullptr, rows, cols, false, true) > sizeLimit)
         mexErrMsgIdAndTxt(text::inputSizeId,
                           "A %d x %d matrix is too large to solve on this platform.",
                           static_cast<int>(rowCount), static_cast<int>(colCount));

@@ -396,7 +396,8 @@ TEST(SearchChoice, TheRuleOnTheWorkingMatrix) {
     // Forced and small choices.
     EXPECT_EQ(Search::elementByElement, search({0, 1, 2, 3, 4, 5}, 2, 3, SearchChoice::elementByElement));
     EXPECT_EQ(Search::plain, search({0.1, 1, 2, 3, 4, 5}, 2, 3, SearchChoice::chosen));
-    EXPECT_EQ(Search::plain, search(std::vector<double>(64 * 64, 0.1), 64, 64, SearchChoice::chosen));
+    EXPECT_EQ(Search::plain,
+              search(std::vector<double>(64 * 64, 0.1), 64, 64, SearchChoice::chosen));
     EXPECT_EQ(Search::offsetCertified,
               search(std::vector<double>(65 * 64, 0.1), 65, 64, SearchChoice::chosen));
     // The driver sees forbiddenValue, (10 * largest) * elementCount, where the caller wrote an
