@@ -403,10 +403,11 @@ Index firstUncoveredZero(const double* column, const double* exclusion, Index fr
 
 // The least element over the uncovered rows (+inf if none is below it), as `least > x` takes it
 // row by row: a NaN is never taken. Elements that compare equal are equal but for the sign of a
-// zero, so lanes give the very value of the row-by-row loop. Reads the column as it is, or, given
-// the additions of a shift by h (h on a covered row, 0 on an uncovered one), shifts it first:
-// an uncovered column takes (x + h) - h on a covered row and x - h on an uncovered one, which is
-// (x + 0) - h, as x + 0 differs from x only for -0, and -0 - h is +0 - h.
+// zero, so lanes give the very value of the row-by-row loop. Reads the column as it is, or, with
+// shift and the additions of a shift by h (h on a covered row, 0 on an uncovered one), shifts it
+// first: an uncovered column takes (x + h) - h on a covered row and x - h on an uncovered one,
+// which is (x + 0) - h, as x + 0 differs from x only for -0, and -0 - h is +0 - h.
+template <bool shift>
 double uncoveredLeast(double* column, const double* exclusion, Index rows,
                       const double* addition, double h) {
     const double infinity = std::numeric_limits<double>::infinity();
@@ -417,7 +418,7 @@ double uncoveredLeast(double* column, const double* exclusion, Index rows,
     Pair a = both(infinity), b = both(infinity);
     for (; r + 4 <= rows; r += 4) {
         Pair x = load(column + r), y = load(column + r + 2);
-        if (addition != nullptr) {
+        if (shift) {
             x = (x + load(addition + r)) - by;
             y = (y + load(addition + r + 2)) - by;
             store(column + r, x);
@@ -428,7 +429,7 @@ double uncoveredLeast(double* column, const double* exclusion, Index rows,
     }
     if (r + 2 <= rows) {
         Pair x = load(column + r);
-        if (addition != nullptr) {
+        if (shift) {
             x = (x + load(addition + r)) - by;
             store(column + r, x);
         }
@@ -440,7 +441,7 @@ double uncoveredLeast(double* column, const double* exclusion, Index rows,
     if (least > a[1]) least = a[1];
 #endif
     for (; r < rows; ++r) {
-        if (addition != nullptr) column[r] = (column[r] + addition[r]) - h;
+        if (shift) column[r] = (column[r] + addition[r]) - h;
         const double v = column[r] + exclusion[r];
         if (least > v) least = v;
     }
@@ -530,7 +531,7 @@ Phase shiftByMinimum(SolverState& state) {
         if (state.colCover[c]) continue;
         if (!leastHolds(state, c)) {
             element.colMinimum[c] =
-                uncoveredLeast(state.workMatrix + rows * c, exclusion, rows, nullptr, 0);
+                uncoveredLeast<false>(state.workMatrix + rows * c, exclusion, rows, nullptr, 0);
             element.minimumCovered[c] = matching.coveredCount;
         }
         if (h > element.colMinimum[c]) h = element.colMinimum[c];
@@ -549,7 +550,7 @@ Phase shiftByMinimum(SolverState& state) {
     for (Index c = 0; c < cols; ++c) {
         double* column = state.workMatrix + rows * c;
         if (!state.colCover[c]) {
-            const double least = uncoveredLeast(column, exclusion, rows, addition, h);
+            const double least = uncoveredLeast<true>(column, exclusion, rows, addition, h);
             element.colMinimum[c] = least;
             element.minimumCovered[c] = matching.coveredCount;
             if (least == 0) {
