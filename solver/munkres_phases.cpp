@@ -274,35 +274,22 @@ void startSearch(SolverState& state) {
 // brought up to date when they became pending, or (star columns) were covered during every shift
 // they have not seen, which leaves their uncovered rows alone.
 Phase primeZeros(SolverState& state, Index& pathRow, Index& pathCol) {
-    const Index rows = state.rowCount, cols = state.colCount;
-    Index c = nextPending(state, 0);
-    while (c < cols) {
-        const double* column = state.workMatrix + rows * c;
-        const Index r = firstUncoveredZero(column, state.rowCover, state.matching.scanFrom[c], rows);
-        if (r == rows) {
-            clearPending(state, c);
-        } else {
-            const Index s = primeZero(state, r, c);
-            if (s == none) {
-                pathRow = r;
-                pathCol = c;
-                return Phase::augmentPath;
-            }
-            coverRow(state, r, s);
+    const Index rows = state.rowCount;
+    return sweepPending(
+        state, pathRow, pathCol,
+        [&](Index c) {
+            return firstUncoveredZero(state.workMatrix + rows * c, state.rowCover,
+                                      state.matching.scanFrom[c], rows);
+        },
+        [&](Index r, Index s) {
             state.element.coveredAfter[r] = static_cast<double>(state.element.shiftCount);
             state.element.uncoveredAfter[s] = state.element.shiftCount;
             if (mayHoldZero(state, s)) {
                 state.matching.scanFrom[s] = 0;
                 markPending(state, s);
             }
-            // Rows above r in column c held no uncovered zero, and r is covered now.
-            state.matching.scanFrom[c] = r + 1;
-            if (r + 1 == rows) clearPending(state, c);
-        }
-        c = nextPending(state, c + 1);
-        if (c == cols) c = nextPending(state, 0);  // the next sweep
-    }
-    return Phase::shiftByMinimum;
+            return true;
+        });
 }
 
 // Flips the alternating path that starts at the prime (pathRow, pathCol) (flipPath), then clears
@@ -482,32 +469,19 @@ void startSearch(SolverState& state) {
 }
 
 Phase primeZeros(SolverState& state, Index& pathRow, Index& pathCol) {
-    const Index rows = state.rowCount, cols = state.colCount;
-    Matching& matching = state.matching;
-    Index c = nextPending(state, 0);
-    while (c < cols) {
-        const Index r = firstUncoveredZero(state.workMatrix + rows * c, matching.rowExclusion,
-                                           matching.scanFrom[c], rows);
-        matching.scanFrom[c] = r;
-        if (r == rows) {
-            clearPending(state, c);
-        } else {
-            const Index s = primeZero(state, r, c);
-            if (s == none) {
-                pathRow = r;
-                pathCol = c;
-                return Phase::augmentPath;
-            }
-            coverRow(state, r, s);
-            matching.scanFrom[s] = 0;
+    const Index rows = state.rowCount;
+    return sweepPending(
+        state, pathRow, pathCol,
+        [&](Index c) {
+            return firstUncoveredZero(state.workMatrix + rows * c, state.matching.rowExclusion,
+                                      state.matching.scanFrom[c], rows);
+        },
+        [&](Index, Index s) {
+            state.matching.scanFrom[s] = 0;
             state.element.minimumCovered[s] = -1;
             markPending(state, s);
-        }
-        // On with column c + 1, and from the first column again after the last.
-        c = nextPending(state, c + 1);
-        if (c == cols) c = nextPending(state, 0);
-    }
-    return Phase::shiftByMinimum;
+            return true;
+        });
 }
 
 Phase coverStarColumns(SolverState& state) {

@@ -890,39 +890,24 @@ void startSearch(SolverState& state) {
 // search from the top that finds no zero leaves the column's exact smallest key behind.
 Phase primeZeros(SolverState& state, Index& pathRow, Index& pathCol) {
     OffsetSearch& o = state.offset;
-    Matching& matching = state.matching;
-    const Index rows = state.rowCount, cols = state.colCount;
     const double m = margin(o);
-    Index c = nextPending(state, 0);
-    while (c < cols) {
-        const Index r = firstUncoveredZero(state, c, matching.scanFrom[c]);
-        if (o.gaveUp) return Phase::restart;
-        if (r == rows) {
-            clearPending(state, c);
-        } else {
-            const Index s = primeZero(state, r, c);
-            if (s == none) {
-                pathRow = r;
-                pathCol = c;
-                return Phase::augmentPath;
-            }
-            coverRow(state, r, s);
+    return sweepPending(
+        state, pathRow, pathCol,
+        [&](Index c) {
+            const Index r = firstUncoveredZero(state, c, state.matching.scanFrom[c]);
+            return o.gaveUp ? none : r;
+        },
+        [&](Index r, Index s) {
             o.scanOffset[r] = infinity;
-            if (!o.exact && !recordCover(o, r, s)) return Phase::restart;
+            if (!o.exact && !recordCover(o, r, s)) return false;
             ensureBound(state, s);
             if (mayHoldZero(state, s, m)) {
-                matching.scanFrom[s] = 0;
+                state.matching.scanFrom[s] = 0;
                 startPass(o, s);
                 markPending(state, s);
             }
-            // Rows above r in column c held no uncovered zero, and r is covered now.
-            matching.scanFrom[c] = r + 1;
-            if (r + 1 == rows) clearPending(state, c);
-        }
-        c = nextPending(state, c + 1);
-        if (c == cols) c = nextPending(state, 0);  // the next sweep
-    }
-    return Phase::shiftByMinimum;
+            return true;
+        });
 }
 
 // Flips the path (flipPath), clears the primes, uncovers the rows, and drops the floor of every

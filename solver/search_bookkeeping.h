@@ -100,6 +100,41 @@ inline void coverRow(SolverState& state, Index r, Index s) {
     state.colCover[s] = 0;
 }
 
+// The sweeps of a search over its pending columns, in column order and from the first column
+// again after the last, until none is pending (munkres_phases.cpp says why that makes the
+// method's sweeps). findZero(c) gives the first uncovered zero of column c from its scanFrom on,
+// rowCount if there is none, or a negative row when the search gave up. A zero is primed; with no
+// star in its row it starts the augmenting path, else its row is covered, its star's column
+// uncovered, and covered(r, s) does the search's own bookkeeping for that (false: it gave up).
+template <typename FindZero, typename Covered>
+Phase sweepPending(SolverState& state, Index& pathRow, Index& pathCol, FindZero findZero,
+                   Covered covered) {
+    const Index rows = state.rowCount, cols = state.colCount;
+    Index c = nextPending(state, 0);
+    while (c < cols) {
+        const Index r = findZero(c);
+        if (r < 0) return Phase::restart;
+        if (r == rows) {
+            clearPending(state, c);
+        } else {
+            const Index s = primeZero(state, r, c);
+            if (s == none) {
+                pathRow = r;
+                pathCol = c;
+                return Phase::augmentPath;
+            }
+            coverRow(state, r, s);
+            if (!covered(r, s)) return Phase::restart;
+            // Rows above r in column c held no uncovered zero, and r is covered now.
+            state.matching.scanFrom[c] = r + 1;
+            if (r + 1 == rows) clearPending(state, c);
+        }
+        c = nextPending(state, c + 1);
+        if (c == cols) c = nextPending(state, 0);  // the next sweep
+    }
+    return Phase::shiftByMinimum;
+}
+
 // Covers every column holding a star: after an augmentation no other column is covered.
 inline void coverStars(SolverState& state) {
     for (Index c = 0; c < state.colCount; ++c)
