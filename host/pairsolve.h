@@ -24,11 +24,13 @@
 //   non-negative."), "pairsolve:nanBlocksAssignment" when NaNs leave too few usable pairs,
 //   "pairsolve:costOverflow" when values near the top of the double range overflow, and
 //   "pairsolve:inputSize" / "pairsolve:outOfMemory" for a matrix that cannot be held.
-// - Threads: nothing is shared between calls; separate threads may solve at the same time.
+// - Threads: nothing is shared between calls; separate threads may solve at the same time. The
+//   matrix is read until the call returns, so it must not change before then.
 // - Cost of a call: time grows with about the cube of the size in the worst case (much less on
-//   typical matrices); memory is a working copy of the matrix, two or three bytes an element of
-//   flags, a few hundred bytes per row and column, and for rounded costs a history of the search
-//   (a few KiB per row and column set aside, used as needed).
+//   typical matrices); memory is two or three bytes an element of flags, a few hundred bytes per
+//   row and column, for rounded costs a history of the search (a few KiB per row and column set
+//   aside, used as needed), and a working copy of the matrix where the search needs one: up to
+//   64 x 64, with NaN elements, and for costs whose near ties make the search start again.
 //
 // This header declares nothing outside namespace pairsolve but the version macros, so it can be
 // included beside a host's mex.h, and the library defines no host (mx*, mex*) names.
@@ -75,7 +77,8 @@ Result solve(const std::vector<double>& costMatrix, std::int32_t rowCount, std::
 
 // The same into buffers of the caller's: assignment gets rowCount doubles in the host's form
 // (1-based columns, 0 for none), cost one double; costMatrix holds rowCount * colCount doubles,
-// column by column, and is only read. On an error the outputs hold no result.
+// column by column, and is only read (the outputs must not overlap it). On an error the outputs
+// hold no result.
 void solve(double* assignment, double* cost, const double* costMatrix, std::int32_t rowCount,
            std::int32_t colCount);
 

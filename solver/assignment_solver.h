@@ -123,9 +123,9 @@ struct KnownElement {
     Index next;  // the next element known in the same row, or -1
 };
 
-// The offset search's bookkeeping (offset_search.cpp says how it is used). The search never
-// writes workMatrix: element (r, c) stands for R(r, c) + rowOffset[r] - colOffset[c], R being
-// workMatrix after the reduction.
+// The offset search's bookkeeping (offset_search.cpp says how it is used). The search writes no
+// element: element (r, c) stands for R(r, c) + rowOffset[r] - colOffset[c], R being the reduced
+// matrix (Reduction).
 struct OffsetSearch {
     // Every value the search forms is exact (multiples of one power of two, small enough), so
     // its margins are 0 and it replays nothing.
@@ -219,18 +219,32 @@ struct OffsetSearch {
     std::uint64_t budget;
 };
 
-// The row reduction's results, kept for seeding (and seeding again if the call restarts).
+// The reduction, kept for seeding (and seeding again if the call restarts). The reduced matrix is
+//     R(r, c) = (C(r, c) - rowMinimum[r]) - colMinimum[c],
+// C being the caller's matrix with every forbidden pair (an infinity) replaced by forbiddenValue.
+// Only one direction is reduced, and the other one's minima are zeros: x - 0 is x, bit for bit,
+// so the two subtractions give the one reduction's values. The element-by-element and plain
+// searches work on R written out (workMatrix). The offset search writes no element, so it takes
+// no working copy: it forms R from the caller's matrix wherever it reads one (reducedColumn).
 struct Reduction {
-    double* rowMinimum;  // rowCount, behind the working copy (when rows are reduced; else null)
+    const double* costMatrix;  // the caller's, read only
+    double forbiddenValue;     // +inf when the matrix holds no infinity
+    bool negativeInfinity;     // the matrix holds a -inf
+    // rowCount: the row minima when rows are reduced, else zeros (or null while no search
+    // reads R from the caller's matrix). Behind the working copy when there is one.
+    double* rowMinimum;
+    // colCount: the column minima when columns are reduced, else zeros (or null likewise).
+    double* colMinimum;
     // Each reduced line's first zero: when rows are reduced, the first column where each row
     // became 0 (or colCount); when columns are, the first row where each column did (or rowCount).
     Index* firstZero;    // rowCount or colCount
 };
 
 // What the phases share. The driver takes every buffer from the host allocator and releases it:
-// the working copy, one block of flags (the masks and the covers) and one of bookkeeping.
+// the working copy (or, for the offset search, the line minima alone), one block of flags (the
+// masks and the covers) and one of bookkeeping.
 struct SolverState {
-    double* workMatrix;           // elementCount doubles: the reduced working copy
+    double* workMatrix;           // elementCount doubles: R written out, or null (Reduction)
     unsigned char* starMask;      // elementCount flags
     unsigned char* primeMask;     // elementCount flags
     // elementCount flags, for the exact offset search only (null otherwise), which keeps its zero

@@ -1,9 +1,9 @@
 // The offset search: the phase machine of munkres_phases.cpp with offsets in place of shifts, for
 // every working matrix without NaN or infinite elements.
 //
-// A shift need not be written into the matrix. The reduced matrix R (workMatrix after the
-// driver's reduction) stays as it is, and element (r, c) of the matrix the machine works on is
-// taken to be
+// A shift need not be written into the matrix. The reduced matrix R (the driver's reduction,
+// formed from the caller's matrix where it is read: no working copy is taken) stays as it is, and
+// element (r, c) of the matrix the machine works on is taken to be
 //     key(r, c) - target(c),   key = R(r, c) + a_r,   target = b_c,
 // a_r (rowOffset) being what shifts added to row r while it was covered and b_c (colOffset) what
 // they subtracted from column c while it was uncovered. A shift then costs O(M + N): it adds h to
@@ -85,7 +85,8 @@
 // capacities in the bookkeeping block (the history's grow with the size); when one is full, or
 // when the replays cost more than their budget (a quarter of the work the element-by-element
 // search would have done by then, budgeted), the machine stops at Phase::restart and the driver
-// solves the call again with the element-by-element search from the untouched reduced matrix.
+// solves the call again with the element-by-element search, on R written out afresh from the
+// caller's matrix.
 // Matrices with masses of near ties (decimal costs, all costs equal) take that road; the others
 // replay about one element a shift.
 //
@@ -161,13 +162,13 @@ void setKeyBound(OffsetSearch& o, Index c, double bound) {
 // case, a key equal to it).
 double zeroThreshold(const OffsetSearch& o, Index c, double m) { return target(o, c) * m; }
 
-// The least of column[r] + offset[r] over the 16 rows from r.
-inline double blockLeast(const double* column, const double* offset, Index r) {
+// The least of R + offset over the 16 rows from r.
+inline double blockLeast(const ReducedColumn& column, const double* offset, Index r) {
 #if defined(PAIRSOLVE_PAIRS)
     Pair m[4];
-    for (int i = 0; i < 4; ++i) m[i] = load(column + r + 2 * i) + load(offset + r + 2 * i);
+    for (int i = 0; i < 4; ++i) m[i] = column.pairAt(r + 2 * i) + load(offset + r + 2 * i);
     for (int i = 0; i < 4; ++i) {
-        const Pair x = load(column + r + 8 + 2 * i) + load(offset + r + 8 + 2 * i);
+        const Pair x = column.pairAt(r + 8 + 2 * i) + load(offset + r + 8 + 2 * i);
         m[i] = lesser(x, m[i]);
     }
     m[0] = lesser(m[1], m[0]);
@@ -175,20 +176,20 @@ inline double blockLeast(const double* column, const double* offset, Index r) {
     m[0] = lesser(m[2], m[0]);
     return m[0][1] < m[0][0] ? m[0][1] : m[0][0];
 #else
-    double least = column[r] + offset[r];
+    double least = column.at(r) + offset[r];
     for (Index i = r + 1; i < r + 16; ++i) {
-        const double v = column[i] + offset[i];
+        const double v = column.at(i) + offset[i];
         if (v < least) least = v;
     }
     return least;
 #endif
 }
 
-// The first row from `from` on with column[r] + offset[r] <= threshold, or rows. least and
+// The first row from `from` on with R(r, c) + offset[r] <= threshold, or rows. least and
 // leastRow get the smallest such sum over the rows read before it, and a row holding it (+inf
 // and none when there is none below +inf); they cover all rows from `from` when the result is
 // rows. Covered rows have an infinite offset, so they are never returned and never the least.
-Index scanColumn(const double* column, const double* offset, double threshold, Index from,
+Index scanColumn(const ReducedColumn& column, const double* offset, double threshold, Index from,
                  Index rows, double& least, Index& leastRow) {
     least = infinity;
     leastRow = none;
@@ -205,11 +206,11 @@ Index scanColumn(const double* column, const double* offset, double threshold, I
     }
     if (leastBlock != none) {
         leastRow = leastBlock;
-        while (column[leastRow] + offset[leastRow] != least) ++leastRow;
+        while (column.at(leastRow) + offset[leastRow] != least) ++leastRow;
     }
 #endif
     for (; r < rows; ++r) {
-        const double v = column[r] + offset[r];
+        const double v = column.at(r) + offset[r];
         if (v <= threshold) return r;
         if (v < least) {
             least = v;
@@ -225,10 +226,10 @@ Index scanColumn(const double* column, const double* offset, double threshold, I
 // every row: the covered ones at their offsets now.
 void writeZeroFlags(SolverState& state, Index c, double target) {
     const Index rows = state.rowCount;
-    const double* column = state.workMatrix + rows * c;
+    const ReducedColumn column = reducedColumn(state, c);
     unsigned char* flags = state.offset.zeroFlags + rows * c;
     const double* offset = state.offset.rowOffset;
-    for (Index r = 0; r < rows; ++r) flags[r] = column[r] + offset[r] == target ? 1 : 0;
+    for (Index r = 0; r < rows; ++r) flags[r] = column.at(r) + offset[r] == target ? 1 : 0;
 }
 
 // The first row from `from` on whose flag is set and whose row is uncovered, or rows. Both are
@@ -261,7 +262,7 @@ constexpr Index staleRow = -3;  // keyBoundRow: a bound, which the column's list
 void captureTop(SolverState& state, Index c) {
     OffsetSearch& o = state.offset;
     const Index rows = state.rowCount;
-    const double* column = state.workMatrix + rows * c;
+    const ReducedColumn column = reducedColumn(state, c);
     const double* offset = o.rowOffset;
     double keys[columnTopSize + 1];
     Index which[columnTopSize + 1];
@@ -294,12 +295,12 @@ void captureTop(SolverState& state, Index c) {
     for (Index b = 0; b < blocks; ++b) {
         if (least[b] > cut || (count == columnTopSize + 1 && !(least[b] < limit))) continue;
         for (Index r = 16 * b; r < 16 * b + 16; ++r) {
-            const double v = column[r] + offset[r];
+            const double v = column.at(r) + offset[r];
             if (v <= cut) offer(r, v);
         }
     }
     for (Index r = 16 * blocks; r < rows; ++r) {
-        const double v = column[r] + offset[r];
+        const double v = column.at(r) + offset[r];
         if (v <= cut) offer(r, v);
     }
     const int listed = count < columnTopSize ? count : columnTopSize;
@@ -307,7 +308,7 @@ void captureTop(SolverState& state, Index c) {
     double* value = o.topValues + columnTopSize * c;
     for (int i = 0; i < listed; ++i) {
         top[i] = which[i];
-        value[i] = column[which[i]];
+        value[i] = column.at(which[i]);
     }
     o.topCount[c] = listed;
     o.topBound[c] = count == columnTopSize + 1 ? keys[columnTopSize] : infinity;
@@ -373,14 +374,14 @@ void settleMinimum(SolverState& state, Index c, double least, Index leastRow) {
     setKeyBound(o, c, least);
     o.keyBoundRow[c] = leastRow;
     if (!o.unlisted[c]) return;
-    const double* column = state.workMatrix + state.rowCount * c;
+    const ReducedColumn column = reducedColumn(state, c);
     double floor = least, floorOffset = leastRow >= 0 ? o.rowOffset[leastRow] : 0;
     Index floorRow = leastRow;
     const Index star = state.matching.starInCol[c];
     for (Index i = 0; i < state.matching.coveredCount; ++i) {
         const Index r = state.matching.coveredRows[i];
         if (r == star) continue;
-        const double v = column[r] + o.rowOffset[r];
+        const double v = column.at(r) + o.rowOffset[r];
         if (v < floor) {
             floor = v;
             floorRow = r;
@@ -402,7 +403,7 @@ void recomputeMinimum(SolverState& state, Index c) {
     // Unlisted, or every listed row is covered: the uncovered rows, read.
     double least;
     Index leastRow;
-    scanColumn(state.workMatrix + state.rowCount * c, state.offset.scanOffset, -infinity, 0,
+    scanColumn(reducedColumn(state, c), state.offset.scanOffset, -infinity, 0,
                state.rowCount, least, leastRow);
     settleMinimum(state, c, least, leastRow);
 }
@@ -568,7 +569,7 @@ void advance(OffsetSearch& o, KnownElement& e, Index r) {
 double exactValue(SolverState& state, Index r, Index c) {
     OffsetSearch& o = state.offset;
     // Before the first shift every element is as the reduction left it.
-    if (o.shiftsMade == 0) return state.workMatrix[r + static_cast<Index>(state.rowCount) * c];
+    if (o.shiftsMade == 0) return reducedColumn(state, c).at(r);
     Index k = o.rowKnown[r];
     std::uint64_t looked = 0;
     while (k != none && o.known[k].col != c) {
@@ -582,7 +583,7 @@ double exactValue(SolverState& state, Index r, Index c) {
             return 0;
         }
         k = o.knownCount++;
-        o.known[k] = KnownElement{state.workMatrix[r + static_cast<Index>(state.rowCount) * c], c,
+        o.known[k] = KnownElement{reducedColumn(state, c).at(r), c,
                                   0, none, none, o.rowKnown[r]};
         o.rowKnown[r] = k;
         ++o.replays;
@@ -628,7 +629,7 @@ void finishPass(SolverState& state, Index c) {
 Index firstUncoveredZero(SolverState& state, Index c, Index from) {
     OffsetSearch& o = state.offset;
     const Index rows = state.rowCount;
-    const double* column = state.workMatrix + rows * c;
+    const ReducedColumn column = reducedColumn(state, c);
     const double threshold = zeroThreshold(o, c, margin(o));
     // From the column's list, while it holds every row whose key can be a zero's: read afresh
     // when the threshold has reached its bound, unless the column has more such rows than the
@@ -676,7 +677,7 @@ Index firstUncoveredZero(SolverState& state, Index c, Index from) {
         const double value = exactValue(state, r, c);
         if (o.gaveUp) return rows;
         if (value == 0) return r;
-        addToPass(o, c, column[r] + o.scanOffset[r], r);
+        addToPass(o, c, column.at(r) + o.scanOffset[r], r);
     }
     finishPass(state, c);
     return rows;
@@ -782,7 +783,7 @@ double leastUncoveredValue(SolverState& state, Index& tied) {
             }
             continue;
         }
-        const double* column = state.workMatrix + rows * c;
+        const ReducedColumn column = reducedColumn(state, c);
         double least;
         Index leastRow;
         for (Index r = 0;; ++r) {

@@ -4,6 +4,7 @@
 #ifndef PAIRSOLVE_SEARCH_BOOKKEEPING_H
 #define PAIRSOLVE_SEARCH_BOOKKEEPING_H
 
+#include <cfloat>
 #include <cstdint>
 #include <cstring>
 #include <limits>
@@ -183,7 +184,13 @@ inline Pair both(double x) { return Pair{x, x}; }
 
 // a where mask is all ones, b where it is zero: a bitwise choice, no arithmetic on either.
 inline Pair pick(PairMask mask, Pair a, Pair b) {
+#if defined(__SSE2__)
+    // Spelt out, as the compiler may otherwise make it a conditional move per lane.
+    const __m128d m = (__m128d)mask;
+    return (Pair)_mm_or_pd(_mm_and_pd(m, (__m128d)a), _mm_andnot_pd(m, (__m128d)b));
+#else
     return (Pair)((mask & (PairMask)a) | (~mask & (PairMask)b));
+#endif
 }
 
 // On each lane `least > x ? x : least`: x where it is below least, else least (on a tie, and
@@ -212,6 +219,54 @@ inline Pair greater(Pair x, Pair most) {
 #endif
 }
 #endif
+
+// Column c of the caller's matrix with its forbidden pairs replaced (Reduction). Where it is read
+// no element is NaN or a finite negative, and each finite element is below forbiddenValue (+inf
+// when there is no forbidden pair), so that the lesser of an element and forbiddenValue replaces
+// +inf alone; -inf, where the matrix holds one, is picked out.
+struct CostColumn {
+    const double* cost;  // the caller's column
+    double forbiddenValue;
+    bool negativeInfinity;  // the matrix holds a -inf
+
+    double at(Index r) const {
+        const double v = cost[r];
+        return v >= -DBL_MAX && v <= DBL_MAX ? v : forbiddenValue;
+    }
+#if defined(PAIRSOLVE_PAIRS)
+    Pair pairAt(Index r) const {
+        const Pair v = load(cost + r), forbidden = both(forbiddenValue);
+        const Pair replaced = lesser(v, forbidden);
+        return negativeInfinity ? pick(v < both(-DBL_MAX), forbidden, replaced) : replaced;
+    }
+#endif
+};
+
+// Column c of the reduced matrix R, formed from the caller's matrix by the reduction's own
+// operations on each element, so to the same bits.
+struct ReducedColumn {
+    CostColumn cost;
+    const double* rowMinimum;  // rowCount
+    double colMinimum;
+
+    double at(Index r) const { return (cost.at(r) - rowMinimum[r]) - colMinimum; }
+#if defined(PAIRSOLVE_PAIRS)
+    Pair pairAt(Index r) const {
+        return (cost.pairAt(r) - load(rowMinimum + r)) - both(colMinimum);
+    }
+#endif
+};
+
+inline CostColumn costColumn(const SolverState& state, Index c) {
+    const Reduction& d = state.reduction;
+    return CostColumn{d.costMatrix + static_cast<Index>(state.rowCount) * c, d.forbiddenValue,
+                      d.negativeInfinity};
+}
+
+inline ReducedColumn reducedColumn(const SolverState& state, Index c) {
+    return ReducedColumn{costColumn(state, c), state.reduction.rowMinimum,
+                         state.reduction.colMinimum[c]};
+}
 
 }  // namespace searchBookkeeping
 }  // namespace pairsolve

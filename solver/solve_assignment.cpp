@@ -1,5 +1,6 @@
-// The driver: copies and checks the caller's matrix, replaces forbidden pairs, chooses the search,
-// reduces one direction, seeds stars greedily, runs the phase machine and adds up the cost.
+// The driver: checks the caller's matrix (copying it for the searches that work on a copy),
+// replaces forbidden pairs, chooses the search, reduces one direction, seeds stars greedily, runs
+// the phase machine and adds up the cost.
 #include "assignment_solver.h"
 
 #include <algorithm>
@@ -75,25 +76,28 @@ struct Scan {
     double maxFinite;
     bool anyInfinite;  // an element is not finite (NaN included)
     bool anyInfinity;  // an element is +inf or -inf: a forbidden pair
+    bool anyNegativeInfinity;  // an element is -inf
     MatrixSummary summary;
 };
 
-// Copies costMatrix into workMatrix, refusing the first finite negative element in index order,
-// and scans the copy in the same pass. -0.0 is a zero, not a negative; -inf and NaN pass. The
-// finite elements' lowest bits are gathered only while they can still make the offsets exact
-// (limit: the bound in units of the lowest bit), and only when the choice needs them. Elements
+// Checks costMatrix, refusing the first finite negative element in index order, and scans it;
+// with copy, it also copies it into workMatrix in the same pass (else workMatrix is unused).
+// -0.0 is a zero, not a negative; -inf and NaN pass. The finite elements' lowest bits are
+// gathered only while they can still make the offsets exact (limit: the bound in units of the
+// lowest bit), and only when the choice needs them. Elements
 // are told apart by comparisons, which are the host's mxIsFinite and mxIsInf exactly, so that
 // no element costs a call to the host. With rowMinimum, the row minima are gathered on the way,
 // as reduceRows gathers them; they hold only if no element is infinite (scan.anyInfinity), as
 // forbidden pairs are replaced later.
+template <bool copy>
 Scan copyAndCheck(double* workMatrix, const double* costMatrix, Index rows, Index cols,
                   bool lowestBits, std::uint64_t limit, double* rowMinimum) {
-    Scan scan{-1.0, false, false, MatrixSummary{}};
+    Scan scan{-1.0, false, false, false, MatrixSummary{}};
     constexpr int notExact = -2000;  // a lowest bit no largest element can stay within the bound from
     constexpr Index blockSize = 256;
     for (Index c = 0; c < cols; ++c) {
         const double* from = costMatrix + rows * c;
-        double* to = workMatrix + rows * c;
+        double* to = copy ? workMatrix + rows * c : nullptr;
         // The first column starts the minima; each later one lowers them, `m > x` on each row.
         // Once an infinity shows they would not hold: no more are gathered.
         if (scan.anyInfinity) rowMinimum = nullptr;
@@ -116,7 +120,7 @@ Scan copyAndCheck(double* workMatrix, const double* costMatrix, Index rows, Inde
                 Index r = start;
                 for (; r + 2 <= end; r += 2) {
                     const Pair v = load(from + r);
-                    store(to + r, v);
+                    if (copy) store(to + r, v);
                     if (minima != nullptr) store(minima + r, lesser(v, load(minima + r)));
                     const PairMask finite = v <= highest;
                     odd |= laneBits(v >= lowest) ^ 3;
@@ -126,7 +130,7 @@ Scan copyAndCheck(double* workMatrix, const double* costMatrix, Index rows, Inde
                 double largest = top[0] < top[1] ? top[1] : top[0];
                 for (; r < end; ++r) {
                     const double v = from[r];
-                    to[r] = v;
+                    if (copy) to[r] = v;
                     if (minima != nullptr && minima[r] > v) minima[r] = v;
                     if (!(v >= 0)) odd = 1;
                     if (v > DBL_MAX) infinite = 1;
@@ -141,14 +145,16 @@ Scan copyAndCheck(double* workMatrix, const double* costMatrix, Index rows, Inde
 #endif
             for (Index r = start; r < end; ++r) {
                 const double v = from[r];
-                to[r] = v;
+                if (copy) to[r] = v;
                 if (minima != nullptr && minima[r] > v) minima[r] = v;
                 if (!(v >= -DBL_MAX && v <= DBL_MAX)) {  // not finite
                     scan.anyInfinite = true;
-                    if (v != v)
+                    if (v != v) {
                         scan.summary.anyNaN = true;
-                    else
+                    } else {
                         scan.anyInfinity = true;
+                        if (v < 0) scan.anyNegativeInfinity = true;
+                    }
                     continue;
                 }
                 if (v < 0) mexErrMsgTxt(text::negativeElement);
@@ -213,14 +219,25 @@ void reduceRows(double* work, Index rows, Index cols, double* rowMinimum, Index*
     }
 }
 
+// A column of the working copy, read as a CostColumn is.
+struct MemoryColumn {
+    const double* values;
+    double at(Index r) const { return values[r]; }
+#if defined(PAIRSOLVE_PAIRS)
+    searchBookkeeping::Pair pairAt(Index r) const { return searchBookkeeping::load(values + r); }
+#endif
+};
+
 // The minimum of a column as `if (m > x) m = x` finds it over the column in order from its first
 // element: a NaN first element is kept (no comparison with it holds); otherwise it is the least
 // element that is not NaN and, among elements comparing equal to it, the first. Only +0 and -0
 // compare equal with different bits, so the least value can be found in any order (in lanes,
 // each starting from the first element, so none ever holds a NaN), and when it is a zero, the
-// first zero of the column is the one the loop would have kept.
-double columnMinimum(const double* column, Index rows) {
-    double m = column[0];
+// first zero of the column is the one the loop would have kept. Column: a column of the working
+// copy (MemoryColumn) or of the caller's matrix (CostColumn).
+template <class Column>
+double columnMinimum(const Column& column, Index rows) {
+    double m = column.at(0);
     if (m != m) return m;
     Index r = 1;
 #if defined(PAIRSOLVE_PAIRS)
@@ -230,7 +247,7 @@ double columnMinimum(const double* column, Index rows) {
     for (int k = 0; k < lanes; ++k) least[k] = both(m);
     for (; r + 2 * lanes <= rows; r += 2 * lanes) {
         for (int k = 0; k < lanes; ++k) {
-            const Pair x = load(column + r + 2 * k);
+            const Pair x = column.pairAt(r + 2 * k);
             least[k] = lesser(x, least[k]);
         }
     }
@@ -239,11 +256,11 @@ double columnMinimum(const double* column, Index rows) {
             if (m > least[k][j]) m = least[k][j];
 #endif
     for (; r < rows; ++r)
-        if (m > column[r]) m = column[r];
+        if (m > column.at(r)) m = column.at(r);
     if (m == 0) {
-        for (r = 0; column[r] != 0; ++r) {
+        for (r = 0; column.at(r) != 0; ++r) {
         }
-        m = column[r];
+        m = column.at(r);
     }
     return m;
 }
@@ -253,7 +270,7 @@ double columnMinimum(const double* column, Index rows) {
 void reduceColumns(double* work, Index rows, Index cols, Index* firstZero) {
     for (Index c = 0; c < cols; ++c) {
         double* column = work + rows * c;
-        const double m = columnMinimum(column, rows);
+        const double m = columnMinimum(MemoryColumn{column}, rows);
         Index first = rows, r = 0;
 #if defined(PAIRSOLVE_PAIRS)
         using namespace searchBookkeeping;
@@ -274,6 +291,93 @@ void reduceColumns(double* work, Index rows, Index cols, Index* firstZero) {
     }
 }
 
+// The reduction for the offset search, which reads R from the caller's matrix: the minima of the
+// reduced direction, as reduceRows and reduceColumns find them over the same elements, zeros for
+// the other, and the reduced lines' first zeros; nothing is written. minimaKnown: the check
+// gathered the row minima already (it does when no element is forbidden).
+void reduceWithoutCopy(SolverState& s, bool minimaKnown) {
+    using namespace searchBookkeeping;
+    const Index rows = s.rowCount, cols = s.colCount;
+    Reduction& d = s.reduction;
+    Index* firstZero = d.firstZero;
+    if (rows <= cols) {
+        for (Index c = 0; c < cols; ++c) d.colMinimum[c] = 0;
+        for (Index r = 0; r < rows; ++r) firstZero[r] = cols;
+        if (!minimaKnown && cols > 0) {
+            const CostColumn first = costColumn(s, 0);
+            for (Index r = 0; r < rows; ++r) d.rowMinimum[r] = first.at(r);
+        }
+        for (Index c = 1; c < cols && !minimaKnown; ++c) {
+            const CostColumn column = costColumn(s, c);
+            Index r = 0;
+#if defined(PAIRSOLVE_PAIRS)
+            for (; r + 2 <= rows; r += 2)
+                store(d.rowMinimum + r, lesser(column.pairAt(r), load(d.rowMinimum + r)));
+#endif
+            for (; r < rows; ++r) {
+                const double v = column.at(r);
+                if (d.rowMinimum[r] > v) d.rowMinimum[r] = v;
+            }
+        }
+        for (Index c = 0; c < cols; ++c) {
+            const ReducedColumn column = reducedColumn(s, c);
+            Index r = 0;
+#if defined(PAIRSOLVE_PAIRS)
+            for (; r + 2 <= rows; r += 2) {
+                const int zeros = laneBits(column.pairAt(r) == both(0.0));
+                if (zeros == 0) continue;
+                for (Index j = 0; j < 2; ++j)
+                    if ((zeros >> j & 1) != 0 && firstZero[r + j] == cols) firstZero[r + j] = c;
+            }
+#endif
+            for (; r < rows; ++r)
+                if (column.at(r) == 0 && firstZero[r] == cols) firstZero[r] = c;
+        }
+    } else {
+        for (Index r = 0; r < rows; ++r) d.rowMinimum[r] = 0;
+        for (Index c = 0; c < cols; ++c) {
+            d.colMinimum[c] = columnMinimum(costColumn(s, c), rows);
+            const ReducedColumn column = reducedColumn(s, c);
+            Index r = 0;
+#if defined(PAIRSOLVE_PAIRS)
+            for (; r + 2 <= rows; r += 2) {
+                const int zeros = laneBits(column.pairAt(r) == both(0.0));
+                if (zeros != 0) {
+                    r += (zeros & 1) != 0 ? 0 : 1;
+                    break;
+                }
+            }
+#endif
+            while (r < rows && column.at(r) != 0) ++r;
+            firstZero[c] = r;
+        }
+    }
+}
+
+// Element (r, c) of R: from the working copy when there is one, else formed from the caller's
+// matrix.
+double reducedElement(const SolverState& s, Index r, Index c) {
+    return s.workMatrix != nullptr ? s.workMatrix[r + static_cast<Index>(s.rowCount) * c]
+                                   : searchBookkeeping::reducedColumn(s, c).at(r);
+}
+
+// Writes R out from the caller's matrix (the offset search took no working copy, and the
+// element-by-element search needs one): the reduction's operations on each element, so the
+// reduction's values, which seeding and the search then read from the copy.
+void writeReduced(SolverState& s, double* work) {
+    using namespace searchBookkeeping;
+    const Index rows = s.rowCount, cols = s.colCount;
+    for (Index c = 0; c < cols; ++c) {
+        const ReducedColumn column = reducedColumn(s, c);
+        double* to = work + rows * c;
+        Index r = 0;
+#if defined(PAIRSOLVE_PAIRS)
+        for (; r + 2 <= rows; r += 2) store(to + r, column.pairAt(r));
+#endif
+        for (; r < rows; ++r) to[r] = column.at(r);
+    }
+}
+
 void placeStar(SolverState& s, Index r, Index c) {
     s.starMask[r + s.rowCount * c] = 1;
     s.matching.starInRow[r] = c;
@@ -288,7 +392,7 @@ void seedByRows(SolverState& s) {
     const Index rows = s.rowCount, cols = s.colCount;
     for (Index r = 0; r < rows; ++r) {
         for (Index c = s.reduction.firstZero[r]; c < cols; ++c) {
-            if (s.workMatrix[r + rows * c] == 0 && !s.colCover[c]) {
+            if (reducedElement(s, r, c) == 0 && !s.colCover[c]) {
                 placeStar(s, r, c);
                 break;
             }
@@ -303,7 +407,7 @@ void seedByColumns(SolverState& s) {
     const Index rows = s.rowCount, cols = s.colCount;
     for (Index c = 0; c < cols; ++c) {
         for (Index r = s.reduction.firstZero[c]; r < rows; ++r) {
-            if (s.workMatrix[r + rows * c] == 0 && !s.rowCover[r]) {
+            if (reducedElement(s, r, c) == 0 && !s.rowCover[r]) {
                 placeStar(s, r, c);
                 s.rowCover[r] = 1;
                 break;
@@ -472,21 +576,30 @@ void resetBookkeeping(SolverState& s) {
     offset.work = 0;
 }
 
+// Seeds by rows when rows are reduced, by columns otherwise.
+void seed(SolverState& s) {
+    if (s.rowCount <= s.colCount)
+        seedByRows(s);
+    else
+        seedByColumns(s);
+}
+
+// Reduces the working copy in place, then seeds.
 void reduceAndSeed(SolverState& s, bool minimaKnown) {
     if (s.rowCount <= s.colCount) {
         s.targetStars = s.rowCount;
         reduceRows(s.workMatrix, s.rowCount, s.colCount, s.reduction.rowMinimum,
                    s.reduction.firstZero, minimaKnown);
-        seedByRows(s);
     } else {
         s.targetStars = s.colCount;
         reduceColumns(s.workMatrix, s.rowCount, s.colCount, s.reduction.firstZero);
-        seedByColumns(s);
     }
+    seed(s);
 }
 
-// After the offset search gave up: the state as it was after seeding, from the reduced matrix,
-// which the offset search never writes. Only its stars and its primes are marked in the masks.
+// After the offset search gave up: the state as it was after seeding, with R now written out for
+// the element-by-element search (the offset search took no copy). Only its stars and its primes
+// are marked in the masks.
 void startAgain(SolverState& s) {
     const Index rows = s.rowCount, cols = s.colCount;
     for (Index r = 0; r < rows; ++r) {
@@ -497,10 +610,10 @@ void startAgain(SolverState& s) {
     }
     for (Index c = 0; c < cols; ++c) s.colCover[c] = 0;
     resetBookkeeping(s);
-    if (rows <= cols)
-        seedByRows(s);
-    else
-        seedByColumns(s);
+    double* work = static_cast<double*>(mxMalloc(static_cast<std::size_t>(rows * cols) * sizeof(double)));
+    writeReduced(s, work);
+    s.workMatrix = work;
+    seed(s);
 }
 
 void runSolve(double* assignment, double* cost, const double* costMatrix, std::int32_t rowCount,
@@ -594,29 +707,58 @@ void runSolve(double* assignment, double* cost, const double* costMatrix, std::i
     *cost = 0;
     for (std::size_t r = 0; r < rows; ++r) assignment[r] = 0;
 
-    // When rows are reduced, their minima are kept behind the working copy, and gathered by the
-    // copy itself.
-    const std::size_t minimaCount = rows <= cols ? rows : 0;
-    double* workMatrix =
-        static_cast<double*>(mxMalloc((elementCount + minimaCount) * sizeof(double)));
-    double* rowMinimum = minimaCount > 0 ? workMatrix + elementCount : nullptr;
+    // The element-by-element and plain searches work on a copy of the matrix, taken in the pass
+    // that checks it; the offset search reads the caller's matrix, and takes only the line
+    // minima (so a call whose search is chosen by what the check finds takes no copy until it is
+    // known to need one). When rows are reduced, their minima are gathered by that pass, behind
+    // the working copy or at the front of the minima.
     const bool plain = choice == SearchChoice::plain ||
                        (choice == SearchChoice::chosen && elementCount <= plainElements);
-    Scan scan = copyAndCheck(workMatrix, costMatrix, static_cast<Index>(rows),
-                             static_cast<Index>(cols), !plain, exactLimit(rows + cols), rowMinimum);
+    const bool copyFirst = plain || choice == SearchChoice::elementByElement;
+    const std::size_t minimaCount = rows <= cols ? rows : 0;
+    double* workMatrix = nullptr;
+    double* lineMinima = nullptr;
+    double* rowMinimum;
+    double* colMinimum = nullptr;
+    Scan scan;
+    if (copyFirst) {
+        workMatrix = static_cast<double*>(mxMalloc((elementCount + minimaCount) * sizeof(double)));
+        rowMinimum = minimaCount > 0 ? workMatrix + elementCount : nullptr;
+        scan = copyAndCheck<true>(workMatrix, costMatrix, static_cast<Index>(rows),
+                                  static_cast<Index>(cols), !plain, exactLimit(rows + cols),
+                                  rowMinimum);
+    } else {
+        lineMinima = static_cast<double*>(mxMalloc((rows + cols) * sizeof(double)));
+        rowMinimum = lineMinima;
+        colMinimum = lineMinima + rows;
+        scan = copyAndCheck<false>(nullptr, costMatrix, static_cast<Index>(rows),
+                                   static_cast<Index>(cols), true, exactLimit(rows + cols),
+                                   minimaCount > 0 ? rowMinimum : nullptr);
+    }
 
-    bool forbiddenOverflowed = false;
     if (scan.anyInfinite && scan.maxFinite == -1.0) {
         // No finite element at all: nothing can be paired.
-        mxFree(workMatrix);
+        mxFree(workMatrix != nullptr ? workMatrix : lineMinima);
         return;
     }
+    double forbiddenValue = std::numeric_limits<double>::infinity();
     if (scan.anyInfinity) {
         // Larger than the sum of any min(M, N) finite elements, so the search uses as few
         // forbidden pairs as it can. The product is formed in this order, in doubles.
-        const double forbiddenValue = scan.maxFinite > 0
-                                          ? (10.0 * scan.maxFinite) * static_cast<double>(elementCount)
-                                          : 10.0;
+        forbiddenValue = scan.maxFinite > 0
+                             ? (10.0 * scan.maxFinite) * static_cast<double>(elementCount)
+                             : 10.0;
+        // The search sees forbiddenValue where the caller wrote an infinity.
+        summarize(scan.summary, forbiddenValue);
+    }
+    const Search search = chooseSearch(scan.summary, rowCount, colCount, choice);
+    const bool offset = search == Search::offsetExact || search == Search::offsetCertified;
+    if (workMatrix == nullptr && !offset) {
+        // The check found what only the element-by-element search meets (NaN, overflow).
+        workMatrix = static_cast<double*>(mxMalloc(elementCount * sizeof(double)));
+        if (elementCount > 0) std::memcpy(workMatrix, costMatrix, elementCount * sizeof(double));
+    }
+    if (workMatrix != nullptr && scan.anyInfinity) {
         // The copy refused every finite negative element, so each element outside [0, DBL_MAX]
         // is an infinity (of either sign) or NaN, and v == v tells the infinities.
         std::size_t i = 0;
@@ -632,11 +774,8 @@ void runSolve(double* assignment, double* cost, const double* costMatrix, std::i
             const double v = workMatrix[i];
             if (!(v >= 0 && v <= DBL_MAX) && v == v) workMatrix[i] = forbiddenValue;
         }
-        forbiddenOverflowed = !mxIsFinite(forbiddenValue);
-        // The search sees forbiddenValue where the caller wrote an infinity.
-        summarize(scan.summary, forbiddenValue);
     }
-    const Search search = chooseSearch(scan.summary, rowCount, colCount, choice);
+    const bool forbiddenOverflowed = scan.anyInfinity && !mxIsFinite(forbiddenValue);
 
     SolverState state{};
     state.workMatrix = workMatrix;
@@ -663,13 +802,22 @@ void runSolve(double* assignment, double* cost, const double* costMatrix, std::i
 
     // Only one direction is reduced: rows when they are the fewer (or as many), columns otherwise,
     // so that every line that must be matched holds a zero.
+    state.reduction.costMatrix = costMatrix;
+    state.reduction.forbiddenValue = forbiddenValue;
+    state.reduction.negativeInfinity = scan.anyNegativeInfinity;
     state.reduction.rowMinimum = rowMinimum;
-    reduceAndSeed(state, !scan.anyInfinity);
+    state.reduction.colMinimum = colMinimum;
+    if (workMatrix != nullptr) {
+        reduceAndSeed(state, !scan.anyInfinity);
+    } else {
+        state.targetStars = rows <= cols ? rowCount : colCount;
+        reduceWithoutCopy(state, !scan.anyInfinity);
+        seed(state);
+    }
 
     // The starred columns are covered already, so the machine starts at checkDone.
     bool restarted = false;
     std::uint64_t offsetReplays = 0, offsetReplaySteps = 0;
-    const bool offset = search == Search::offsetExact || search == Search::offsetCertified;
     if (search == Search::plain) {
         plainSearch::startSearch(state);
         plainSearch::runPhases(state);
@@ -702,7 +850,8 @@ void runSolve(double* assignment, double* cost, const double* costMatrix, std::i
 
     addUpCost(assignment, cost, costMatrix, rowCount);
 
-    mxFree(state.workMatrix);
+    if (state.workMatrix != nullptr) mxFree(state.workMatrix);
+    if (lineMinima != nullptr) mxFree(lineMinima);
     mxFree(flags);
     mxFree(scratch);
 }
