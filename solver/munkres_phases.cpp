@@ -57,7 +57,7 @@ constexpr double infinity = std::numeric_limits<double>::infinity();
 // after the other. Eight pairs at a time, so that eight chains of subtractions run side by side.
 void subtractShifts(double* column, Index rows, const double* shiftLog, Index first, Index last) {
     Index r = 0;
-#if defined(__GNUC__)
+#if defined(PAIRSOLVE_PAIRS)
     for (; r + 16 <= rows; r += 16) {
         Pair x[8];
         for (int i = 0; i < 8; ++i) x[i] = load(column + r + 2 * i);
@@ -83,7 +83,7 @@ double uncoveredMinimum(const double* column, const double* coveredAfter, Index 
     double least = infinity;
     Index at = none;
     Index r = 0;
-#if defined(__GNUC__)
+#if defined(PAIRSOLVE_PAIRS)
     if (rows >= 8) {
         const Pair excluded = both(infinity);
         Pair m[4], where[4], index[4];

@@ -21,6 +21,7 @@ using searchBookkeeping::lowestSetBit;
 using solverTesting::SearchChoice;
 
 constexpr Index never = std::numeric_limits<Index>::max();
+constexpr double infinity = std::numeric_limits<double>::infinity();
 
 // Up to this many elements (64 x 64) the plain element-by-element search is the fastest: each of
 // its shifts is one pass over the uncovered columns of a matrix that fits in the first-level
@@ -87,11 +88,14 @@ struct Scan {
 // lowest bit), and only when the choice needs them. Elements
 // are told apart by comparisons, which are the host's mxIsFinite and mxIsInf exactly, so that
 // no element costs a call to the host. With rowMinimum, the row minima are gathered on the way,
-// as reduceRows gathers them; they hold only if no element is infinite (scan.anyInfinity), as
-// forbidden pairs are replaced later.
+// as reduceRows gathers them, with +inf lowering none: as forbidden pairs are replaced later,
+// they hold as they are only if no element is infinite (scan.anyInfinity), and if none is -inf,
+// where they are finite (forbiddenValue is above every finite element). With colLeast, each
+// column's least value is gathered likewise (in any order: where its zero's sign matters, the
+// column's first zero is read later).
 template <bool copy>
 Scan copyAndCheck(double* workMatrix, const double* costMatrix, Index rows, Index cols,
-                  bool lowestBits, std::uint64_t limit, double* rowMinimum) {
+                  bool lowestBits, std::uint64_t limit, double* rowMinimum, double* colLeast) {
     Scan scan{-1.0, false, false, false, MatrixSummary{}};
     constexpr int notExact = -2000;  // a lowest bit no largest element can stay within the bound from
     constexpr Index blockSize = 256;
@@ -99,11 +103,10 @@ Scan copyAndCheck(double* workMatrix, const double* costMatrix, Index rows, Inde
         const double* from = costMatrix + rows * c;
         double* to = copy ? workMatrix + rows * c : nullptr;
         // The first column starts the minima; each later one lowers them, `m > x` on each row.
-        // Once an infinity shows they would not hold: no more are gathered.
-        if (scan.anyInfinity) rowMinimum = nullptr;
         double* minima = c > 0 ? rowMinimum : nullptr;
         if (c == 0 && rowMinimum != nullptr)
             for (Index r = 0; r < rows; ++r) rowMinimum[r] = from[r];
+        double least = infinity;  // the column's, when colLeast
         for (Index start = 0; start < rows; start += blockSize) {
             const Index end = std::min(start + blockSize, rows);
 #if defined(PAIRSOLVE_PAIRS)
@@ -114,30 +117,41 @@ Scan copyAndCheck(double* workMatrix, const double* costMatrix, Index rows, Inde
             // above it). A block that holds anything else is read again element by element.
             if (!lowestBits && end - start >= 4) {
                 using namespace searchBookkeeping;
-                const Pair lowest = both(0.0), highest = both(DBL_MAX), none = both(-1.0);
-                Pair top = both(scan.maxFinite);
-                int odd = 0, infinite = 0;  // lanes not in [0, +inf], lanes at +inf
+                const Pair lowest = both(0.0), highest = both(DBL_MAX);
+                Pair top = both(scan.maxFinite), low = both(least);
+                int odd = 0, infinite = 0, anyFinite = 0;  // lanes not in [0, +inf], at +inf, finite
                 Index r = start;
                 for (; r + 2 <= end; r += 2) {
                     const Pair v = load(from + r);
                     if (copy) store(to + r, v);
+                    // (A -inf lowers the minima here too: they do not hold then.)
                     if (minima != nullptr) store(minima + r, lesser(v, load(minima + r)));
                     const PairMask finite = v <= highest;
                     odd |= laneBits(v >= lowest) ^ 3;
-                    infinite |= laneBits(finite) ^ 3;
-                    top = greater(pick(finite, v, none), top);
+                    const int finiteBits = laneBits(finite);
+                    infinite |= finiteBits ^ 3;
+                    anyFinite |= finiteBits;
+                    // +0 in place of +inf: the largest is exact wherever a lane is finite.
+                    top = greater((Pair)((PairMask)v & finite), top);
+                    if (colLeast != nullptr) low = lesser(v, low);
                 }
                 double largest = top[0] < top[1] ? top[1] : top[0];
+                double blockLeast = low[0] < low[1] ? low[0] : low[1];
                 for (; r < end; ++r) {
                     const double v = from[r];
                     if (copy) to[r] = v;
                     if (minima != nullptr && minima[r] > v) minima[r] = v;
+                    if (blockLeast > v) blockLeast = v;
                     if (!(v >= 0)) odd = 1;
                     if (v > DBL_MAX) infinite = 1;
-                    if (v <= DBL_MAX && largest < v) largest = v;
+                    if (v <= DBL_MAX) {
+                        anyFinite = 1;
+                        if (largest < v) largest = v;
+                    }
                 }
                 if (odd == 0) {
-                    scan.maxFinite = largest;
+                    if (anyFinite != 0) scan.maxFinite = largest;
+                    least = blockLeast;
                     if (infinite != 0) scan.anyInfinite = scan.anyInfinity = true;
                     continue;
                 }
@@ -147,6 +161,7 @@ Scan copyAndCheck(double* workMatrix, const double* costMatrix, Index rows, Inde
                 const double v = from[r];
                 if (copy) to[r] = v;
                 if (minima != nullptr && minima[r] > v) minima[r] = v;
+                if (least > v && v >= -DBL_MAX) least = v;
                 if (!(v >= -DBL_MAX && v <= DBL_MAX)) {  // not finite
                     scan.anyInfinite = true;
                     if (v != v) {
@@ -171,6 +186,7 @@ Scan copyAndCheck(double* workMatrix, const double* costMatrix, Index rows, Inde
                 }
             }
         }
+        if (colLeast != nullptr) colLeast[c] = least;
     }
     if (scan.maxFinite > 0) scan.summary.largest = scan.maxFinite;
     return scan;
@@ -292,24 +308,28 @@ void reduceColumns(double* work, Index rows, Index cols, Index* firstZero) {
 }
 
 // The reduction for the offset search, which reads R from the caller's matrix: the minima of the
-// reduced direction, as reduceRows and reduceColumns find them over the same elements, zeros for
-// the other, and the reduced lines' first zeros; nothing is written. minimaKnown: the check
-// gathered the row minima already (it does when no element is forbidden).
-void reduceWithoutCopy(SolverState& s, bool minimaKnown) {
+// reduced direction, zeros for the other, and the reduced lines' first zeros; nothing is written.
+// The check gathered the minima with +inf lowering none (the row minima only while no element is
+// -inf: rowsKnown). The forbidden value is above every finite element, so a line's minimum over
+// its elements with forbidden pairs replaced is what was gathered where that is finite, and the
+// forbidden value where the line holds no finite element: as reduceRows and reduceColumns find
+// them. A column's least value is its minimum up to the sign of a zero, and the first element
+// equal to it is the one whose bits the minimum takes (columnMinimum), which is also the
+// column's first zero.
+void reduceWithoutCopy(SolverState& s, bool rowsKnown) {
     using namespace searchBookkeeping;
     const Index rows = s.rowCount, cols = s.colCount;
     Reduction& d = s.reduction;
     Index* firstZero = d.firstZero;
     if (rows <= cols) {
         for (Index c = 0; c < cols; ++c) d.colMinimum[c] = 0;
-        for (Index r = 0; r < rows; ++r) firstZero[r] = cols;
-        if (!minimaKnown && cols > 0) {
-            const CostColumn first = costColumn(s, 0);
-            for (Index r = 0; r < rows; ++r) d.rowMinimum[r] = first.at(r);
-        }
-        for (Index c = 1; c < cols && !minimaKnown; ++c) {
+        for (Index c = 0; c < cols && !rowsKnown; ++c) {
             const CostColumn column = costColumn(s, c);
             Index r = 0;
+            if (c == 0) {
+                for (; r < rows; ++r) d.rowMinimum[r] = column.at(r);
+                continue;
+            }
 #if defined(PAIRSOLVE_PAIRS)
             for (; r + 2 <= rows; r += 2)
                 store(d.rowMinimum + r, lesser(column.pairAt(r), load(d.rowMinimum + r)));
@@ -318,6 +338,10 @@ void reduceWithoutCopy(SolverState& s, bool minimaKnown) {
                 const double v = column.at(r);
                 if (d.rowMinimum[r] > v) d.rowMinimum[r] = v;
             }
+        }
+        for (Index r = 0; r < rows; ++r) {
+            if (d.rowMinimum[r] > DBL_MAX) d.rowMinimum[r] = d.forbiddenValue;
+            firstZero[r] = cols;
         }
         for (Index c = 0; c < cols; ++c) {
             const ReducedColumn column = reducedColumn(s, c);
@@ -336,20 +360,21 @@ void reduceWithoutCopy(SolverState& s, bool minimaKnown) {
     } else {
         for (Index r = 0; r < rows; ++r) d.rowMinimum[r] = 0;
         for (Index c = 0; c < cols; ++c) {
-            d.colMinimum[c] = columnMinimum(costColumn(s, c), rows);
-            const ReducedColumn column = reducedColumn(s, c);
+            const double least = d.colMinimum[c] > DBL_MAX ? d.forbiddenValue : d.colMinimum[c];
+            const CostColumn column = costColumn(s, c);
             Index r = 0;
 #if defined(PAIRSOLVE_PAIRS)
             for (; r + 2 <= rows; r += 2) {
-                const int zeros = laneBits(column.pairAt(r) == both(0.0));
-                if (zeros != 0) {
-                    r += (zeros & 1) != 0 ? 0 : 1;
+                const int equal = laneBits(column.pairAt(r) == both(least));
+                if (equal != 0) {
+                    r += (equal & 1) != 0 ? 0 : 1;
                     break;
                 }
             }
 #endif
-            while (r < rows && column.at(r) != 0) ++r;
+            while (column.at(r) != least) ++r;  // the least value is one of the column's
             firstZero[c] = r;
+            d.colMinimum[c] = column.at(r);
         }
     }
 }
@@ -523,7 +548,6 @@ std::uint64_t layOutScratch(SolverState* state, void* block, std::uint64_t rows,
 // Sets the bookkeeping for no stars, no primes, no covered row and no shift made.
 void resetBookkeeping(SolverState& s) {
     const Index rows = s.rowCount, cols = s.colCount;
-    const double infinity = std::numeric_limits<double>::infinity();
     Matching& matching = s.matching;
     ElementSearch& element = s.element;
     OffsetSearch& offset = s.offset;
@@ -726,14 +750,15 @@ void runSolve(double* assignment, double* cost, const double* costMatrix, std::i
         rowMinimum = minimaCount > 0 ? workMatrix + elementCount : nullptr;
         scan = copyAndCheck<true>(workMatrix, costMatrix, static_cast<Index>(rows),
                                   static_cast<Index>(cols), !plain, exactLimit(rows + cols),
-                                  rowMinimum);
+                                  rowMinimum, nullptr);
     } else {
         lineMinima = static_cast<double*>(mxMalloc((rows + cols) * sizeof(double)));
         rowMinimum = lineMinima;
         colMinimum = lineMinima + rows;
         scan = copyAndCheck<false>(nullptr, costMatrix, static_cast<Index>(rows),
                                    static_cast<Index>(cols), true, exactLimit(rows + cols),
-                                   minimaCount > 0 ? rowMinimum : nullptr);
+                                   minimaCount > 0 ? rowMinimum : nullptr,
+                                   minimaCount > 0 ? nullptr : colMinimum);
     }
 
     if (scan.anyInfinite && scan.maxFinite == -1.0) {
@@ -741,7 +766,7 @@ void runSolve(double* assignment, double* cost, const double* costMatrix, std::i
         mxFree(workMatrix != nullptr ? workMatrix : lineMinima);
         return;
     }
-    double forbiddenValue = std::numeric_limits<double>::infinity();
+    double forbiddenValue = infinity;
     if (scan.anyInfinity) {
         // Larger than the sum of any min(M, N) finite elements, so the search uses as few
         // forbidden pairs as it can. The product is formed in this order, in doubles.
@@ -811,7 +836,7 @@ void runSolve(double* assignment, double* cost, const double* costMatrix, std::i
         reduceAndSeed(state, !scan.anyInfinity);
     } else {
         state.targetStars = rows <= cols ? rowCount : colCount;
-        reduceWithoutCopy(state, !scan.anyInfinity);
+        reduceWithoutCopy(state, !scan.anyNegativeInfinity);
         seed(state);
     }
 

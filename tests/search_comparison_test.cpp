@@ -176,7 +176,8 @@ std::vector<Matrix> magnitudes() {
     return set;
 }
 
-// What callers solve: uniform doubles, and gated tracking (+inf beyond the gate), also in clutter.
+// What callers solve: uniform doubles, and gated tracking (+inf beyond the gate), also in clutter;
+// and uniform doubles with forbidden pairs of both signs.
 std::vector<Matrix> doubles() {
     std::vector<Matrix> set;
     const std::int32_t shapes[][2] = {{50, 40}, {120, 120}, {90, 200}, {200, 90}, {300, 250}, {250, 300}};
@@ -185,6 +186,10 @@ std::vector<Matrix> doubles() {
     for (const auto& shape : shapes) {
         set.push_back(random_matrices::gatedTracking(source, shape[0], shape[1]));
         set.push_back(random_matrices::generate(source, Kind::uniform, shape[0], shape[1]));
+        if (shape[0] != shape[1]) {
+            set.push_back(set.back());
+            random_matrices::sprinkleForbidden(source, set.back(), 0.02);
+        }
     }
     return set;
 }
