@@ -118,25 +118,38 @@ Scan copyAndCheck(double* workMatrix, const double* costMatrix, Index rows, Inde
             if (!lowestBits && end - start >= 4) {
                 using namespace searchBookkeeping;
                 const Pair lowest = both(0.0), highest = both(DBL_MAX);
-                Pair top = both(scan.maxFinite), low = both(least);
+                // Two pairs a step, each with its own largest and least, so that two chains of
+                // maxpd and of minpd run side by side.
+                Pair top[2] = {both(scan.maxFinite), both(scan.maxFinite)};
+                Pair low[2] = {both(least), both(least)};
                 int odd = 0, infinite = 0, anyFinite = 0;  // lanes not in [0, +inf], at +inf, finite
-                Index r = start;
-                for (; r + 2 <= end; r += 2) {
-                    const Pair v = load(from + r);
-                    if (copy) store(to + r, v);
+                const auto step = [&](Index i, int k) {
+                    const Pair v = load(from + i);
+                    if (copy) store(to + i, v);
                     // (A -inf lowers the minima here too: they do not hold then.)
-                    if (minima != nullptr) store(minima + r, lesser(v, load(minima + r)));
+                    if (minima != nullptr) store(minima + i, lesser(v, load(minima + i)));
                     const PairMask finite = v <= highest;
                     odd |= laneBits(v >= lowest) ^ 3;
                     const int finiteBits = laneBits(finite);
                     infinite |= finiteBits ^ 3;
                     anyFinite |= finiteBits;
                     // +0 in place of +inf: the largest is exact wherever a lane is finite.
-                    top = greater((Pair)((PairMask)v & finite), top);
-                    if (colLeast != nullptr) low = lesser(v, low);
+                    top[k] = greater((Pair)((PairMask)v & finite), top[k]);
+                    if (colLeast != nullptr) low[k] = lesser(v, low[k]);
+                };
+                Index r = start;
+                for (; r + 4 <= end; r += 4) {
+                    step(r, 0);
+                    step(r + 2, 1);
                 }
-                double largest = top[0] < top[1] ? top[1] : top[0];
-                double blockLeast = low[0] < low[1] ? low[0] : low[1];
+                if (r + 2 <= end) {
+                    step(r, 0);
+                    r += 2;
+                }
+                top[0] = greater(top[1], top[0]);
+                low[0] = lesser(low[1], low[0]);
+                double largest = top[0][0] < top[0][1] ? top[0][1] : top[0][0];
+                double blockLeast = low[0][0] < low[0][1] ? low[0][0] : low[0][1];
                 for (; r < end; ++r) {
                     const double v = from[r];
                     if (copy) to[r] = v;
