@@ -203,6 +203,37 @@ inline Pair lesser(Pair x, Pair least) {
     return pick(least > x, x, least);
 #endif
 }
+// Lane masks: v >= bound, v <= bound, and two masks combined. Spelt out under SSE2 (cmppd,
+// andpd, orpd), as the compiler may otherwise combine such masks lane by lane.
+inline PairMask atLeast(Pair v, Pair bound) {
+#if defined(__SSE2__)
+    return (PairMask)_mm_cmpge_pd((__m128d)v, (__m128d)bound);
+#else
+    return v >= bound;
+#endif
+}
+inline PairMask atMost(Pair v, Pair bound) {
+#if defined(__SSE2__)
+    return (PairMask)_mm_cmple_pd((__m128d)v, (__m128d)bound);
+#else
+    return v <= bound;
+#endif
+}
+inline PairMask bothOf(PairMask a, PairMask b) {
+#if defined(__SSE2__)
+    return (PairMask)_mm_and_pd((__m128d)a, (__m128d)b);
+#else
+    return a & b;
+#endif
+}
+inline PairMask eitherOf(PairMask a, PairMask b) {
+#if defined(__SSE2__)
+    return (PairMask)_mm_or_pd((__m128d)a, (__m128d)b);
+#else
+    return a | b;
+#endif
+}
+
 // Bit i set where lane i of the mask is set (SSE2's movmskpd).
 inline int laneBits(PairMask mask) {
 #if defined(__SSE2__)

@@ -122,19 +122,19 @@ Scan copyAndCheck(double* workMatrix, const double* costMatrix, Index rows, Inde
                 // maxpd and of minpd run side by side.
                 Pair top[2] = {both(scan.maxFinite), both(scan.maxFinite)};
                 Pair low[2] = {both(least), both(least)};
-                int odd = 0, infinite = 0, anyFinite = 0;  // lanes not in [0, +inf], at +inf, finite
+                PairMask notNegative = atLeast(lowest, lowest), allFinite = notNegative;
+                PairMask someFinite = atLeast(lowest, highest);  // all clear
                 const auto step = [&](Index i, int k) {
                     const Pair v = load(from + i);
                     if (copy) store(to + i, v);
                     // (A -inf lowers the minima here too: they do not hold then.)
                     if (minima != nullptr) store(minima + i, lesser(v, load(minima + i)));
-                    const PairMask finite = v <= highest;
-                    odd |= laneBits(v >= lowest) ^ 3;
-                    const int finiteBits = laneBits(finite);
-                    infinite |= finiteBits ^ 3;
-                    anyFinite |= finiteBits;
+                    const PairMask finite = atMost(v, highest);
+                    notNegative = bothOf(notNegative, atLeast(v, lowest));
+                    allFinite = bothOf(allFinite, finite);
+                    someFinite = eitherOf(someFinite, finite);
                     // +0 in place of +inf: the largest is exact wherever a lane is finite.
-                    top[k] = greater((Pair)((PairMask)v & finite), top[k]);
+                    top[k] = greater((Pair)bothOf((PairMask)v, finite), top[k]);
                     if (colLeast != nullptr) low[k] = lesser(v, low[k]);
                 };
                 Index r = start;
@@ -148,6 +148,9 @@ Scan copyAndCheck(double* workMatrix, const double* costMatrix, Index rows, Inde
                 }
                 top[0] = greater(top[1], top[0]);
                 low[0] = lesser(low[1], low[0]);
+                int odd = laneBits(notNegative) != 3;     // a lane not in [0, +inf]
+                int infinite = laneBits(allFinite) != 3;  // a lane at +inf
+                int anyFinite = laneBits(someFinite) != 0;
                 double largest = top[0][0] < top[0][1] ? top[0][1] : top[0][0];
                 double blockLeast = low[0][0] < low[0][1] ? low[0][0] : low[0][1];
                 for (; r < end; ++r) {
