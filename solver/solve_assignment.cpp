@@ -85,10 +85,10 @@ struct Scan {
 // with copy, it also copies it into workMatrix in the same pass (else workMatrix is unused).
 // -0.0 is a zero, not a negative; -inf and NaN pass. The finite elements' lowest bits are
 // gathered only while they can still make the offsets exact (limit: the bound in units of the
-// lowest bit), and only when the choice needs them. Elements
-// are told apart by comparisons, which are the host's mxIsFinite and mxIsInf exactly, so that
-// no element costs a call to the host. With rowMinimum, the row minima are gathered on the way,
-// as reduceRows gathers them, with +inf lowering none: as forbidden pairs are replaced later,
+// lowest bit), and only when the choice needs them. Elements are told apart by comparisons,
+// which are the host's mxIsFinite and mxIsInf exactly, so that no element costs a call to the
+// host. With rowMinimum, the row minima are gathered on the way, as gatherRowMinima gathers
+// them, with +inf lowering none: as forbidden pairs are replaced later,
 // they hold as they are only if no element is infinite (scan.anyInfinity), and if none is -inf,
 // where they are finite (forbiddenValue is above every finite element). With colLeast, each
 // column's least value is gathered likewise (in any order: where its zero's sign matters, the
@@ -208,27 +208,49 @@ Scan copyAndCheck(double* workMatrix, const double* costMatrix, Index rows, Inde
     return scan;
 }
 
-// Subtracts each row's minimum, found with `m > x` so that a NaN is never taken as the minimum
-// (but a NaN first element is kept, and turns its row into NaN). The minima of all rows are
-// gathered side by side, column by column, so the matrix is walked in memory order; each row
-// still sees its elements in ascending column order. firstZero[r] gets the first column where
-// row r became 0, or cols. minimaKnown: the copy gathered the minima already.
+// A column of the working copy, read as a CostColumn is.
+struct MemoryColumn {
+    const double* values;
+    double at(Index r) const { return values[r]; }
+#if defined(PAIRSOLVE_PAIRS)
+    searchBookkeeping::Pair pairAt(Index r) const { return searchBookkeeping::load(values + r); }
+#endif
+};
+
+// The row minima, found with `m > x` so that a NaN is never taken as the minimum (a NaN first
+// element is kept), side by side, column by column: the matrix is walked in memory order, and
+// each row still sees its elements in ascending column order. columnAt(c): column c, a
+// MemoryColumn or a CostColumn.
+template <class ColumnAt>
+void gatherRowMinima(ColumnAt columnAt, Index rows, Index cols, double* rowMinimum) {
+    for (Index c = 0; c < cols; ++c) {
+        const auto column = columnAt(c);
+        Index r = 0;
+        if (c == 0) {
+            for (; r < rows; ++r) rowMinimum[r] = column.at(r);
+            continue;
+        }
+#if defined(PAIRSOLVE_PAIRS)
+        using namespace searchBookkeeping;
+        for (; r + 2 <= rows; r += 2)
+            store(rowMinimum + r, lesser(column.pairAt(r), load(rowMinimum + r)));
+#endif
+        for (; r < rows; ++r) {
+            const double v = column.at(r);
+            if (rowMinimum[r] > v) rowMinimum[r] = v;
+        }
+    }
+}
+
+// Subtracts each row's minimum (gatherRowMinima; a NaN first element turns its row into NaN).
+// firstZero[r] gets the first column where row r became 0, or cols. minimaKnown: the copy
+// gathered the minima already.
 void reduceRows(double* work, Index rows, Index cols, double* rowMinimum, Index* firstZero,
                 bool minimaKnown) {
     for (Index r = 0; r < rows; ++r) firstZero[r] = cols;
     if (!minimaKnown)
-        for (Index r = 0; r < rows; ++r) rowMinimum[r] = work[r];
-    for (Index c = 1; c < cols && !minimaKnown; ++c) {
-        const double* column = work + rows * c;
-        Index r = 0;
-#if defined(PAIRSOLVE_PAIRS)
-        using namespace searchBookkeeping;
-        for (; r + 2 <= rows; r += 2)
-            store(rowMinimum + r, lesser(load(column + r), load(rowMinimum + r)));
-#endif
-        for (; r < rows; ++r)
-            rowMinimum[r] = rowMinimum[r] > column[r] ? column[r] : rowMinimum[r];
-    }
+        gatherRowMinima([&](Index c) { return MemoryColumn{work + rows * c}; }, rows, cols,
+                        rowMinimum);
     // Few elements become 0: the rows' first zeros are looked for only where they do.
     for (Index c = 0; c < cols; ++c) {
         double* column = work + rows * c;
@@ -250,15 +272,6 @@ void reduceRows(double* work, Index rows, Index cols, double* rowMinimum, Index*
         }
     }
 }
-
-// A column of the working copy, read as a CostColumn is.
-struct MemoryColumn {
-    const double* values;
-    double at(Index r) const { return values[r]; }
-#if defined(PAIRSOLVE_PAIRS)
-    searchBookkeeping::Pair pairAt(Index r) const { return searchBookkeeping::load(values + r); }
-#endif
-};
 
 // The minimum of a column as `if (m > x) m = x` finds it over the column in order from its first
 // element: a NaN first element is kept (no comparison with it holds); otherwise it is the least
@@ -339,22 +352,8 @@ void reduceWithoutCopy(SolverState& s, bool rowsKnown) {
     Index* firstZero = d.firstZero;
     if (rows <= cols) {
         for (Index c = 0; c < cols; ++c) d.colMinimum[c] = 0;
-        for (Index c = 0; c < cols && !rowsKnown; ++c) {
-            const CostColumn column = costColumn(s, c);
-            Index r = 0;
-            if (c == 0) {
-                for (; r < rows; ++r) d.rowMinimum[r] = column.at(r);
-                continue;
-            }
-#if defined(PAIRSOLVE_PAIRS)
-            for (; r + 2 <= rows; r += 2)
-                store(d.rowMinimum + r, lesser(column.pairAt(r), load(d.rowMinimum + r)));
-#endif
-            for (; r < rows; ++r) {
-                const double v = column.at(r);
-                if (d.rowMinimum[r] > v) d.rowMinimum[r] = v;
-            }
-        }
+        if (!rowsKnown)
+            gatherRowMinima([&](Index c) { return costColumn(s, c); }, rows, cols, d.rowMinimum);
         for (Index r = 0; r < rows; ++r) {
             if (d.rowMinimum[r] > DBL_MAX) d.rowMinimum[r] = d.forbiddenValue;
             firstZero[r] = cols;
