@@ -162,7 +162,6 @@ struct OffsetSearch {
     double* topBound;       // colCount
     double* topLeast;       // colCount: the least key the list was read with, a bound on all rows
     double* blockLeast;     // rowCount / 16: scratch of a column's reading, block by block
-    double* blockOrder;     // rowCount / 16
     // An unlisted column keeps no list: its columns are short (fewer than listedRows rows), or
     // its list could not hold every row that might be a zero (many ties). It is searched by
     // reading it, and keeps instead a floor: a lower bound on R + rowOffset over every row but

@@ -285,19 +285,42 @@ void captureTop(SolverState& state, Index c) {
     for (Index b = 0; b < blocks; ++b) least[b] = blockLeast(column, offset, 16 * b);
     double cut = infinity;  // blocks whose least key is above it hold none of the smallest
     if (blocks > columnTopSize + 1) {
-        double* order = o.blockOrder;
-        std::copy(least, least + blocks, order);
-        std::nth_element(order, order + columnTopSize, order + blocks);
-        cut = order[columnTopSize];
+        // The (columnTopSize + 1)-th smallest block least, from the smallest ones kept in order.
+        double smallest[columnTopSize + 1];
+        int kept = 0;
+        for (Index b = 0; b < blocks; ++b) {
+            const double v = least[b];
+            if (kept == columnTopSize + 1 && !(v < smallest[columnTopSize])) continue;
+            int i = kept < columnTopSize + 1 ? kept++ : columnTopSize;
+            for (; i > 0 && smallest[i - 1] > v; --i) smallest[i] = smallest[i - 1];
+            smallest[i] = v;
+        }
+        cut = smallest[columnTopSize];
     }
     // For the same reason no key above cut is among them: only the others are offered, in row
     // order, as a reading of every row would offer them.
     for (Index b = 0; b < blocks; ++b) {
         if (least[b] > cut || (count == columnTopSize + 1 && !(least[b] < limit))) continue;
+#if defined(PAIRSOLVE_PAIRS)
+        // The block's keys in lanes, and the rows at or below cut taken from a bit mask in
+        // ascending order: the same offers as the loop below makes.
+        double v[16];
+        int within = 0;
+        for (int i = 0; i < 8; ++i) {
+            const Pair x = column.pairAt(16 * b + 2 * i) + load(offset + 16 * b + 2 * i);
+            store(v + 2 * i, x);
+            within |= laneBits(atMost(x, both(cut))) << (2 * i);
+        }
+        for (; within != 0; within &= within - 1) {
+            const int i = __builtin_ctz(static_cast<unsigned>(within));
+            offer(16 * b + i, v[i]);
+        }
+#else
         for (Index r = 16 * b; r < 16 * b + 16; ++r) {
             const double v = column.at(r) + offset[r];
             if (v <= cut) offer(r, v);
         }
+#endif
     }
     for (Index r = 16 * blocks; r < rows; ++r) {
         const double v = column.at(r) + offset[r];

@@ -530,7 +530,6 @@ std::uint64_t layOutScratch(SolverState* state, void* block, std::uint64_t rows,
     take(offset.topBound, cols);
     take(offset.topLeast, cols);
     take(offset.blockLeast, rows / 16);
-    take(offset.blockOrder, rows / 16);
     take(offset.floor, cols);
     take(offset.floorRow, cols);
     take(offset.floorOffset, cols);
