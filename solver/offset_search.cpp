@@ -713,6 +713,23 @@ void sortWaiting(OffsetSearch& o, Index* columns, Index waiting) {
     });
 }
 
+// The first index from `from` on whose value is not above limit, or count. Most values are above
+// it, so eight are tested a step.
+Index firstWithin(const double* values, Index from, Index count, double limit) {
+    Index j = from;
+#if defined(PAIRSOLVE_PAIRS)
+    const Pair most = both(limit);
+    for (; j + 8 <= count; j += 8) {
+        const PairMask within =
+            eitherOf(eitherOf(notAbove(load(values + j), most), notAbove(load(values + j + 2), most)),
+                     eitherOf(notAbove(load(values + j + 4), most), notAbove(load(values + j + 6), most)));
+        if (laneBits(within) != 0) break;  // found value by value below
+    }
+#endif
+    while (j < count && values[j] > limit) ++j;
+    return j;
+}
+
 // h for the certified case: the least exact value of the uncovered elements within reach of the
 // bound, and the columns that may hold the new zeros in tiedColumns[0, tied). Returns +inf when
 // the search gave up.
@@ -751,12 +768,10 @@ double leastUncoveredValue(SolverState& state, Index& tied) {
         const Index c = state.matching.starInRow[state.matching.coveredRows[i]];
         if (!(o.keyBound[c] > reach(c, bound))) visit(c);
     }
-    double groupReach = (bound + o.groupOffset) * m;
-    for (Index j = 0; j < o.groupCount; ++j) {
-        if (o.groupKeys[j] > groupReach) continue;
+    for (Index j = firstWithin(o.groupKeys, 0, o.groupCount, (bound + o.groupOffset) * m);
+         j < o.groupCount;
+         j = firstWithin(o.groupKeys, j + 1, o.groupCount, (bound + o.groupOffset) * m))
         visit(o.groupColumns[j]);
-        groupReach = (bound + o.groupOffset) * m;
-    }
     // The kept columns whose bound is only a bound and within reach are read afresh, the lowest
     // bound first: what it finds brings the bound down, and most of the others then stay out of
     // reach.

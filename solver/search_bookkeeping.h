@@ -219,6 +219,14 @@ inline PairMask atMost(Pair v, Pair bound) {
     return v <= bound;
 #endif
 }
+// !(v > bound): also set where either is NaN, as the scalar test is.
+inline PairMask notAbove(Pair v, Pair bound) {
+#if defined(__SSE2__)
+    return (PairMask)_mm_cmpngt_pd((__m128d)v, (__m128d)bound);
+#else
+    return ~(v > bound);
+#endif
+}
 inline PairMask bothOf(PairMask a, PairMask b) {
 #if defined(__SSE2__)
     return (PairMask)_mm_and_pd((__m128d)a, (__m128d)b);
