@@ -358,19 +358,40 @@ void reduceWithoutCopy(SolverState& s, bool rowsKnown) {
             if (d.rowMinimum[r] > DBL_MAX) d.rowMinimum[r] = d.forbiddenValue;
             firstZero[r] = cols;
         }
+        // On the way, each column's least element of R, which bounds every key of the column
+        // from below for the rest of the call (keys only grow): a listed column starts with an
+        // empty list that says so, and is read for its list only once a search reaches that far.
+        const bool listed = rows >= listedRows;
         for (Index c = 0; c < cols; ++c) {
             const ReducedColumn column = reducedColumn(s, c);
+            double least = infinity;
             Index r = 0;
 #if defined(PAIRSOLVE_PAIRS)
-            for (; r + 2 <= rows; r += 2) {
-                const int zeros = laneBits(column.pairAt(r) == both(0.0));
-                if (zeros == 0) continue;
-                for (Index j = 0; j < 2; ++j)
-                    if ((zeros >> j & 1) != 0 && firstZero[r + j] == cols) firstZero[r + j] = c;
+            // Four chains of minima side by side; the zeros from one mask of eight rows.
+            Pair leastPair[4] = {both(least), both(least), both(least), both(least)};
+            for (; r + 8 <= rows; r += 8) {
+                int zeros = 0;
+                for (int i = 0; i < 4; ++i) {
+                    const Pair x = column.pairAt(r + 2 * i);
+                    leastPair[i] = lesser(x, leastPair[i]);
+                    zeros |= laneBits(x == both(0.0)) << (2 * i);
+                }
+                for (; zeros != 0; zeros &= zeros - 1) {
+                    const Index at = r + __builtin_ctz(static_cast<unsigned>(zeros));
+                    if (firstZero[at] == cols) firstZero[at] = c;
+                }
             }
+            leastPair[0] = lesser(leastPair[1], leastPair[0]);
+            leastPair[2] = lesser(leastPair[3], leastPair[2]);
+            leastPair[0] = lesser(leastPair[2], leastPair[0]);
+            least = leastPair[0][1] < leastPair[0][0] ? leastPair[0][1] : leastPair[0][0];
 #endif
-            for (; r < rows; ++r)
-                if (column.at(r) == 0 && firstZero[r] == cols) firstZero[r] = c;
+            for (; r < rows; ++r) {
+                const double x = column.at(r);
+                if (x < least) least = x;
+                if (x == 0 && firstZero[r] == cols) firstZero[r] = c;
+            }
+            if (listed) s.offset.topLeast[c] = s.offset.topBound[c] = least;
         }
     } else {
         for (Index r = 0; r < rows; ++r) d.rowMinimum[r] = 0;
