@@ -103,7 +103,10 @@
 //   list tells the column's smallest key over its candidate rows exactly as long as that is not
 //   above topBound; and while the zero threshold is below topBound, the zeros of the column are
 //   among the listed rows: a sweep reads the list, not the column. A column is read whole only
-//   when its threshold has caught up with its bound, or its listed rows are all covered.
+//   when its threshold has caught up with its bound, or its listed rows are all covered. When
+//   rows are reduced, a column's list starts empty with its least element of R as topBound
+//   (the reduction's pass gathers it), so a column is first read whole only when a search
+//   reaches that far: in a wide matrix, many columns never are.
 // - A column with more rows within the threshold than the list holds (many ties), and every
 //   column of a matrix of fewer than listedRows rows, is unlisted and searched by reading it, in
 //   blocks of 16 rows whose minimum tells whether the block holds a candidate, stopping at the
