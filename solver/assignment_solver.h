@@ -237,6 +237,9 @@ struct Reduction {
     // Each reduced line's first zero: when rows are reduced, the first column where each row
     // became 0 (or colCount); when columns are, the first row where each column did (or rowCount).
     Index* firstZero;    // rowCount or colCount
+    // When rows are reduced, the last column where each row became 0 (or -1), so that seeding
+    // reads a row no further than its last zero.
+    Index* lastZero;     // rowCount, or none when columns are reduced
 };
 
 // What the phases share. The driver takes every buffer from the host allocator and releases it:

@@ -242,12 +242,21 @@ void gatherRowMinima(ColumnAt columnAt, Index rows, Index cols, double* rowMinim
     }
 }
 
+// Row r became 0 in column c, the columns coming in ascending order.
+inline void noteZero(Index* firstZero, Index* lastZero, Index r, Index c, Index cols) {
+    if (firstZero[r] == cols) firstZero[r] = c;
+    lastZero[r] = c;
+}
+
 // Subtracts each row's minimum (gatherRowMinima; a NaN first element turns its row into NaN).
-// firstZero[r] gets the first column where row r became 0, or cols. minimaKnown: the copy
-// gathered the minima already.
+// firstZero[r] and lastZero[r] get the first and the last column where row r became 0, or cols
+// and -1. minimaKnown: the copy gathered the minima already.
 void reduceRows(double* work, Index rows, Index cols, double* rowMinimum, Index* firstZero,
-                bool minimaKnown) {
-    for (Index r = 0; r < rows; ++r) firstZero[r] = cols;
+                Index* lastZero, bool minimaKnown) {
+    for (Index r = 0; r < rows; ++r) {
+        firstZero[r] = cols;
+        lastZero[r] = -1;
+    }
     if (!minimaKnown)
         gatherRowMinima([&](Index c) { return MemoryColumn{work + rows * c}; }, rows, cols,
                         rowMinimum);
@@ -263,12 +272,12 @@ void reduceRows(double* work, Index rows, Index cols, double* rowMinimum, Index*
             const int zeros = laneBits(d == both(0.0));
             if (zeros == 0) continue;
             for (Index j = 0; j < 2; ++j)
-                if ((zeros >> j & 1) != 0 && firstZero[r + j] == cols) firstZero[r + j] = c;
+                if ((zeros >> j & 1) != 0) noteZero(firstZero, lastZero, r + j, c, cols);
         }
 #endif
         for (; r < rows; ++r) {
             column[r] = column[r] - rowMinimum[r];
-            if (column[r] == 0 && firstZero[r] == cols) firstZero[r] = c;
+            if (column[r] == 0) noteZero(firstZero, lastZero, r, c, cols);
         }
     }
 }
@@ -354,9 +363,11 @@ void reduceWithoutCopy(SolverState& s, bool rowsKnown) {
         for (Index c = 0; c < cols; ++c) d.colMinimum[c] = 0;
         if (!rowsKnown)
             gatherRowMinima([&](Index c) { return costColumn(s, c); }, rows, cols, d.rowMinimum);
+        Index* lastZero = d.lastZero;
         for (Index r = 0; r < rows; ++r) {
             if (d.rowMinimum[r] > DBL_MAX) d.rowMinimum[r] = d.forbiddenValue;
             firstZero[r] = cols;
+            lastZero[r] = -1;
         }
         // On the way, each column's least element of R, which bounds every key of the column
         // from below for the rest of the call (keys only grow): a listed column starts with an
@@ -376,10 +387,9 @@ void reduceWithoutCopy(SolverState& s, bool rowsKnown) {
                     leastPair[i] = lesser(x, leastPair[i]);
                     zeros |= laneBits(x == both(0.0)) << (2 * i);
                 }
-                for (; zeros != 0; zeros &= zeros - 1) {
-                    const Index at = r + __builtin_ctz(static_cast<unsigned>(zeros));
-                    if (firstZero[at] == cols) firstZero[at] = c;
-                }
+                for (; zeros != 0; zeros &= zeros - 1)
+                    noteZero(firstZero, lastZero, r + __builtin_ctz(static_cast<unsigned>(zeros)), c,
+                             cols);
             }
             leastPair[0] = lesser(leastPair[1], leastPair[0]);
             leastPair[2] = lesser(leastPair[3], leastPair[2]);
@@ -389,7 +399,7 @@ void reduceWithoutCopy(SolverState& s, bool rowsKnown) {
             for (; r < rows; ++r) {
                 const double x = column.at(r);
                 if (x < least) least = x;
-                if (x == 0 && firstZero[r] == cols) firstZero[r] = c;
+                if (x == 0) noteZero(firstZero, lastZero, r, c, cols);
             }
             if (listed) s.offset.topLeast[c] = s.offset.topBound[c] = least;
         }
@@ -448,11 +458,12 @@ void placeStar(SolverState& s, Index r, Index c) {
 }
 
 // Rows in ascending order, each starring its first zero in a column not yet taken. No row holds a
-// zero before its firstZero column, so the scan starts there.
+// zero outside its firstZero and lastZero columns, so the scan runs between them: most rows hold
+// one zero, and a row whose zero is taken is not read across.
 void seedByRows(SolverState& s) {
-    const Index rows = s.rowCount, cols = s.colCount;
+    const Index rows = s.rowCount;
     for (Index r = 0; r < rows; ++r) {
-        for (Index c = s.reduction.firstZero[r]; c < cols; ++c) {
+        for (Index c = s.reduction.firstZero[r]; c <= s.reduction.lastZero[r]; ++c) {
             if (reducedElement(s, r, c) == 0 && !s.colCover[c]) {
                 placeStar(s, r, c);
                 break;
@@ -570,6 +581,7 @@ std::uint64_t layOutScratch(SolverState* state, void* block, std::uint64_t rows,
     take(offset.colLastEvent, history ? cols : 0);
     take(offset.rowKnown, history ? rows : 0);
     take(s.reduction.firstZero, rows <= cols ? rows : cols);
+    take(s.reduction.lastZero, rows <= cols ? rows : 0);
     take(offset.unlisted, cols);  // bytes last
     take(s.nextStarMask, zeroFlags ? rows * cols : 0);
     if (state != nullptr) {
@@ -648,7 +660,7 @@ void reduceAndSeed(SolverState& s, bool minimaKnown) {
     if (s.rowCount <= s.colCount) {
         s.targetStars = s.rowCount;
         reduceRows(s.workMatrix, s.rowCount, s.colCount, s.reduction.rowMinimum,
-                   s.reduction.firstZero, minimaKnown);
+                   s.reduction.firstZero, s.reduction.lastZero, minimaKnown);
     } else {
         s.targetStars = s.colCount;
         reduceColumns(s.workMatrix, s.rowCount, s.colCount, s.reduction.firstZero);
