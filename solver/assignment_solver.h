@@ -307,6 +307,7 @@ Phase shiftByMinimum(SolverState& state);
 // The offset search (offset_search.cpp): the same phases over the same matching.
 namespace offsetSearch {
 Phase runPhases(SolverState& state);  // done, or restart when it gave up
+void startCall(SolverState& state);    // the first search, after seeding
 void startSearch(SolverState& state);
 Phase primeZeros(SolverState& state, Index& pathRow, Index& pathCol);
 Phase augmentPath(SolverState& state, Index pathRow, Index pathCol);

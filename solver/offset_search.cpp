@@ -879,6 +879,24 @@ Phase runPhases(SolverState& state) {
     return runPhaseLoop<primeZeros, augmentPath, coverStarColumns, shiftByMinimum>(state);
 }
 
+// Starts the first search, on the seed's stars: the group is every column without a star, in
+// ascending order, and every starred column has held its star since search 0. From then on a
+// column gets its first star only as the end of an augmenting path, and augmentPath keeps both.
+void startCall(SolverState& state) {
+    OffsetSearch& o = state.offset;
+    o.groupCount = 0;
+    for (Index c = 0; c < state.colCount; ++c) {
+        if (state.matching.starInCol[c] == none) {
+            o.groupColumns[o.groupCount] = c;
+            o.groupPlace[c] = o.groupCount++;
+        } else {
+            o.groupPlace[c] = none;
+            if (!o.exact) o.colStarSearch[c] = 0;
+        }
+    }
+    startSearch(state);
+}
+
 // Sets the bookkeeping for a search from the current stars and covers (star columns covered, no
 // row covered, nothing primed). Every row is a candidate again, so each column's smallest key
 // starts as its floor, exact if the row that gave it kept its offset; an uncovered column is
@@ -889,20 +907,8 @@ void startSearch(SolverState& state) {
     const double m = margin(o);
     state.matching.coveredCount = 0;
     clearAllPending(state);
-    if (!o.exact) {
-        o.searchStart[o.searchCount++] = o.shiftsMade;
-        for (Index c = 0; c < cols; ++c)
-            if (state.matching.starInCol[c] != none && o.colStarSearch[c] == never)
-                o.colStarSearch[c] = o.searchCount - 1;
-    }
-    o.groupCount = 0;
+    if (!o.exact) o.searchStart[o.searchCount++] = o.shiftsMade;
     for (Index c = 0; c < cols; ++c) {
-        if (state.matching.starInCol[c] == none) {
-            o.groupColumns[o.groupCount] = c;
-            o.groupPlace[c] = o.groupCount++;
-        } else {
-            o.groupPlace[c] = none;
-        }
         if (!o.unlisted[c]) {
             // Every row is a candidate again; the least key the list was read with bounds them all.
             setKeyBound(o, c, o.topLeast[c]);
@@ -961,9 +967,18 @@ Phase augmentPath(SolverState& state, Index pathRow, Index pathCol) {
     solverTesting::record(state, solverTesting::Decision::augment, pathRow, pathCol, 0);
     // The path ends in a column without a star, which leaves the group: it takes the group's
     // target as its own.
+    // It holds a star from the next search on. The group stays in ascending order.
     Index end = pathCol;
     while (matching.starInCol[end] != none) end = matching.primeInRow[matching.starInCol[end]];
     o.colOffset[end] = o.groupOffset;
+    if (!o.exact) o.colStarSearch[end] = o.searchCount;
+    for (Index j = o.groupPlace[end] + 1; j < o.groupCount; ++j) {
+        const Index c = o.groupColumns[j];
+        o.groupColumns[j - 1] = c;
+        o.groupKeys[j - 1] = o.groupKeys[j];
+        o.groupPlace[c] = j - 1;
+    }
+    --o.groupCount;
     o.groupPlace[end] = none;
     flipPath(state, pathRow, pathCol);
     for (Index i = 0; i <= matching.coveredCount; ++i) {

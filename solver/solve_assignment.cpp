@@ -895,7 +895,7 @@ void runSolve(double* assignment, double* cost, const double* costMatrix, std::i
         plainSearch::runPhases(state);
     }
     if (offset) {
-        offsetSearch::startSearch(state);
+        offsetSearch::startCall(state);
         if (offsetSearch::runPhases(state) == Phase::restart) {
             restarted = true;
             offsetReplays = state.offset.replays;
