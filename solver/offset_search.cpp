@@ -989,6 +989,8 @@ Phase augmentPath(SolverState& state, Index pathRow, Index pathCol) {
         // An unlisted column's floor left out its star's row, which changed.
         if (matching.starInRow[row] == prime) o.floorRow[prime] = unknownRow;
         matching.primeInRow[row] = none;
+        // Its star's column is covered again (coverStarColumns).
+        state.colCover[matching.starInRow[row]] = 1;
         if (covered) {
             o.scanOffset[row] = o.rowOffset[row];
             state.rowCover[row] = 0;
@@ -998,9 +1000,11 @@ Phase augmentPath(SolverState& state, Index pathRow, Index pathCol) {
     return Phase::coverStarColumns;
 }
 
-// Covers every column holding a star; no other column is covered after an augmentation.
+// Covers every column holding a star; no other column is covered after an augmentation. The
+// search uncovered only the star columns of the rows it covered, and the path gave a star only
+// to those and to its end, which is the star column of the path's last row now: augmentPath
+// covered the star column of each of those rows, so every star column is covered already.
 Phase coverStarColumns(SolverState& state) {
-    coverStars(state);
     offsetSearch::startSearch(state);
     return Phase::checkDone;
 }
