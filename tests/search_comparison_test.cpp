@@ -418,6 +418,18 @@ TEST(SearchChoice, TheRuleOnTheWorkingMatrix) {
     };
     EXPECT_TRUE(reported({2e13, inf, inf, 1}));
     EXPECT_FALSE(reported({3e13, inf, inf, 1}));
+    // A forbidden pair after many elements that are all finite is seen as well: the offset
+    // search runs, on the matrix with it replaced.
+    Source source(5);
+    Matrix m = random_matrices::generate(source, Kind::uniform, 300, 300);
+    m.data.back() = inf;
+    std::vector<double> assignment(300);
+    double cost;
+    SearchReport report;
+    standin::CallScope call;
+    solverTesting::solve(SearchChoice::chosen, assignment.data(), &cost, m.data.data(), 300, 300,
+                         &report);
+    EXPECT_TRUE(report.offsetRan);
 }
 
 // The replays a certified search makes on what callers solve are few, about one a shift, and a
