@@ -476,6 +476,24 @@ void reduceWithoutCopy(SolverState& s, bool rowsKnown) {
     }
 }
 
+// The first row from `from` on where the column (of R) holds 0, or rows. Eight rows a step: a
+// column has few zeros.
+template <class Column>
+Index nextZero(const Column& column, Index from, Index rows) {
+    Index r = from;
+#if defined(PAIRSOLVE_PAIRS)
+    using namespace searchBookkeeping;
+    const Pair zero = both(0.0);
+    for (; r + 8 <= rows; r += 8) {
+        const PairMask hit = eitherOf(eitherOf(column.pairAt(r) == zero, column.pairAt(r + 2) == zero),
+                                      eitherOf(column.pairAt(r + 4) == zero, column.pairAt(r + 6) == zero));
+        if (laneBits(hit) != 0) break;  // found row by row below
+    }
+#endif
+    while (r < rows && column.at(r) != 0) ++r;
+    return r;
+}
+
 // Element (r, c) of R: from the working copy when there is one, else formed from the caller's
 // matrix.
 double reducedElement(const SolverState& s, Index r, Index c) {
@@ -529,13 +547,20 @@ void seedByRows(SolverState& s) {
 void seedByColumns(SolverState& s) {
     const Index rows = s.rowCount, cols = s.colCount;
     for (Index c = 0; c < cols; ++c) {
-        for (Index r = s.reduction.firstZero[c]; r < rows; ++r) {
-            if (reducedElement(s, r, c) == 0 && !s.rowCover[r]) {
-                placeStar(s, r, c);
-                s.rowCover[r] = 1;
-                break;
+        const auto seedColumn = [&](auto column) {
+            for (Index r = nextZero(column, s.reduction.firstZero[c], rows); r < rows;
+                 r = nextZero(column, r + 1, rows)) {
+                if (!s.rowCover[r]) {
+                    placeStar(s, r, c);
+                    s.rowCover[r] = 1;
+                    return;
+                }
             }
-        }
+        };
+        if (s.workMatrix != nullptr)
+            seedColumn(MemoryColumn{s.workMatrix + rows * c});
+        else
+            seedColumn(searchBookkeeping::reducedColumn(s, c));
     }
     for (Index r = 0; r < rows; ++r) s.rowCover[r] = 0;
 }
