@@ -965,9 +965,8 @@ Phase augmentPath(SolverState& state, Index pathRow, Index pathCol) {
     Matching& matching = state.matching;
     const Index rows = state.rowCount;
     solverTesting::record(state, solverTesting::Decision::augment, pathRow, pathCol, 0);
-    // The path ends in a column without a star, which leaves the group: it takes the group's
-    // target as its own.
-    // It holds a star from the next search on. The group stays in ascending order.
+    // The path ends in a column without a star, which leaves the group (kept in ascending
+    // order): it takes the group's target as its own, and holds a star from the next search on.
     Index end = pathCol;
     while (matching.starInCol[end] != none) end = matching.primeInRow[matching.starInCol[end]];
     o.colOffset[end] = o.groupOffset;
