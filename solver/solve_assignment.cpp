@@ -93,6 +93,34 @@ struct Scan {
 // where they are finite (forbiddenValue is above every finite element). With colLeast, each
 // column's least value is gathered likewise (in any order: where its zero's sign matters, the
 // column's first zero is read later).
+// Runs step(i, k) on the pairs of rows from start on, two pairs a step (k, 0 or 1, tells which
+// chain a pair joins), and returns where they end: a last odd row is left to the caller.
+template <class Step>
+Index overPairs(Index start, Index end, Step step) {
+    Index r = start;
+    for (; r + 4 <= end; r += 4) {
+        step(r, 0);
+        step(r + 2, 1);
+    }
+    if (r + 2 <= end) {
+        step(r, 0);
+        r += 2;
+    }
+    return r;
+}
+
+#if defined(PAIRSOLVE_PAIRS)
+// The largest and the least over the lanes of two chains.
+inline double largestOf(searchBookkeeping::Pair a, searchBookkeeping::Pair b) {
+    a = searchBookkeeping::greater(b, a);
+    return a[0] < a[1] ? a[1] : a[0];
+}
+inline double leastOf(searchBookkeeping::Pair a, searchBookkeeping::Pair b) {
+    a = searchBookkeeping::lesser(b, a);
+    return a[0] < a[1] ? a[0] : a[1];
+}
+#endif
+
 template <bool copy>
 Scan copyAndCheck(double* workMatrix, const double* costMatrix, Index rows, Index cols,
                   bool lowestBits, std::uint64_t limit, double* rowMinimum, double* colLeast) {
@@ -109,6 +137,11 @@ Scan copyAndCheck(double* workMatrix, const double* costMatrix, Index rows, Inde
         if (c == 0 && rowMinimum != nullptr)
             for (Index r = 0; r < rows; ++r) rowMinimum[r] = from[r];
         double least = infinity;  // the column's, when colLeast
+        // Row r's element v into the copy, and into its row's minimum, `m > x`.
+        const auto copyAndLower = [&](Index r, double v) {
+            if (copy) to[r] = v;
+            if (minima != nullptr && minima[r] > v) minima[r] = v;
+        };
         for (Index start = 0; start < rows; start += blockSize) {
             const Index end = std::min(start + blockSize, rows);
 #if defined(PAIRSOLVE_PAIRS)
@@ -140,24 +173,13 @@ Scan copyAndCheck(double* workMatrix, const double* costMatrix, Index rows, Inde
                         top[k] = greater(v, top[k]);
                         low[k] = lesser(v, low[k]);
                     };
-                    Index r = start;
-                    for (; r + 4 <= end; r += 4) {
-                        step(r, 0);
-                        step(r + 2, 1);
-                    }
-                    if (r + 2 <= end) {
-                        step(r, 0);
-                        r += 2;
-                    }
-                    top[0] = greater(top[1], top[0]);
-                    low[0] = lesser(low[1], low[0]);
+                    Index r = overPairs(start, end, step);
                     bool held = laneBits(notNegative) == 3;
-                    double largest = top[0][0] < top[0][1] ? top[0][1] : top[0][0];
-                    double blockLeast = low[0][0] < low[0][1] ? low[0][0] : low[0][1];
+                    double largest = largestOf(top[0], top[1]);
+                    double blockLeast = leastOf(low[0], low[1]);
                     for (; r < end; ++r) {
                         const double v = from[r];
-                        if (copy) to[r] = v;
-                        if (minima != nullptr && minima[r] > v) minima[r] = v;
+                        copyAndLower(r, v);
                         if (!(v >= 0)) held = false;
                         if (largest < v) largest = v;
                         if (blockLeast > v) blockLeast = v;
@@ -188,26 +210,15 @@ Scan copyAndCheck(double* workMatrix, const double* costMatrix, Index rows, Inde
                     top[k] = greater((Pair)bothOf((PairMask)v, finite), top[k]);
                     if (colLeast != nullptr) low[k] = lesser(v, low[k]);
                 };
-                Index r = start;
-                for (; r + 4 <= end; r += 4) {
-                    step(r, 0);
-                    step(r + 2, 1);
-                }
-                if (r + 2 <= end) {
-                    step(r, 0);
-                    r += 2;
-                }
-                top[0] = greater(top[1], top[0]);
-                low[0] = lesser(low[1], low[0]);
+                Index r = overPairs(start, end, step);
                 int odd = laneBits(notNegative) != 3;     // a lane not in [0, +inf]
                 int infinite = laneBits(allFinite) != 3;  // a lane at +inf
                 int anyFinite = laneBits(someFinite) != 0;
-                double largest = top[0][0] < top[0][1] ? top[0][1] : top[0][0];
-                double blockLeast = low[0][0] < low[0][1] ? low[0][0] : low[0][1];
+                double largest = largestOf(top[0], top[1]);
+                double blockLeast = leastOf(low[0], low[1]);
                 for (; r < end; ++r) {
                     const double v = from[r];
-                    if (copy) to[r] = v;
-                    if (minima != nullptr && minima[r] > v) minima[r] = v;
+                    copyAndLower(r, v);
                     if (blockLeast > v) blockLeast = v;
                     if (!(v >= 0)) odd = 1;
                     if (v > DBL_MAX) infinite = 1;
@@ -226,8 +237,7 @@ Scan copyAndCheck(double* workMatrix, const double* costMatrix, Index rows, Inde
 #endif
             for (Index r = start; r < end; ++r) {
                 const double v = from[r];
-                if (copy) to[r] = v;
-                if (minima != nullptr && minima[r] > v) minima[r] = v;
+                copyAndLower(r, v);
                 if (least > v && v >= -DBL_MAX) least = v;
                 if (!(v >= -DBL_MAX && v <= DBL_MAX)) {  // not finite
                     scan.anyInfinite = true;
