@@ -143,9 +143,9 @@ struct OffsetSearch {
                             // (kept from its first star on: see groupOffset)
     // The group: the columns that never held a star. They are uncovered in every shift (only
     // star columns are ever covered), so they all hold groupOffset, the sum of every h of the
-    // call. groupColumns lists them, in ascending order, as each search started (a column leaves
-    // at the augmentation that stars it: its place is none from then on), with a copy of each
-    // one's keyBound in groupKeys, so that a shift reads the group's keys side by side.
+    // call. groupColumns lists them in ascending order (a column leaves it at the augmentation
+    // that stars it, and its place is none from then on), with a copy of each one's keyBound in
+    // groupKeys, so that a shift reads the group's keys side by side.
     double groupOffset;
     Index* groupColumns;    // colCount
     double* groupKeys;      // colCount
