@@ -167,6 +167,8 @@ double zeroThreshold(const OffsetSearch& o, Index c, double m) { return target(o
 
 // The least of R + offset over the 16 rows from r.
 inline double blockLeast(const ReducedColumn& column, const double* offset, Index r) {
+    prefetchAhead(column.cost.cost + r);
+    prefetchAhead(column.cost.cost + r + 8);
 #if defined(PAIRSOLVE_PAIRS)
     Pair m[4];
     for (int i = 0; i < 4; ++i) m[i] = column.pairAt(r + 2 * i) + load(offset + r + 2 * i);

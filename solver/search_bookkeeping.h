@@ -69,6 +69,19 @@ inline int lowestSetBit(std::uint64_t word) {
 #endif
 }
 
+// Passes that stream through the caller's matrix ask for the cache line 4 KiB ahead of the
+// element they read: the matrix is rarely in cache when a call starts, and the hardware's own
+// prefetching alone left these loops waiting on memory for about half their time. A hint only:
+// it reads nothing, cannot fault (past the end of the matrix included: the address is formed as
+// an integer, not as a pointer into the matrix), and changes no value.
+inline void prefetchAhead(const double* p) {
+#if defined(__GNUC__)
+    __builtin_prefetch(reinterpret_cast<const void*>(reinterpret_cast<std::uintptr_t>(p) + 4096));
+#else
+    (void)p;
+#endif
+}
+
 // The smallest pending column at or after from, or colCount. The bits are read as they are now,
 // so a column marked ahead of a running sweep is found by it.
 inline Index nextPending(const SolverState& state, Index from) {

@@ -144,6 +144,7 @@ Scan copyAndCheck(double* workMatrix, const double* costMatrix, Index rows, Inde
         };
         for (Index start = 0; start < rows; start += blockSize) {
             const Index end = std::min(start + blockSize, rows);
+            for (Index r = start; r < end; r += 8) searchBookkeeping::prefetchAhead(from + r);
 #if defined(PAIRSOLVE_PAIRS)
             // Most blocks hold only elements in [0, +inf]: finite and not negative, or forbidden
             // pairs. Such a block is copied and its largest finite element found in lanes
@@ -442,6 +443,7 @@ void reduceWithoutCopy(SolverState& s, bool rowsKnown) {
             // Four chains of minima side by side; the zeros from one mask of eight rows.
             Pair leastPair[4] = {both(least), both(least), both(least), both(least)};
             for (; r + 8 <= rows; r += 8) {
+                prefetchAhead(column.cost.cost + r);
                 int zeros = 0;
                 for (int i = 0; i < 4; ++i) {
                     const Pair x = column.pairAt(r + 2 * i);
