@@ -92,7 +92,10 @@ struct Scan {
 // they hold as they are only if no element is infinite (scan.anyInfinity), and if none is -inf,
 // where they are finite (forbiddenValue is above every finite element). With colLeast, each
 // column's least value is gathered likewise (in any order: where its zero's sign matters, the
-// column's first zero is read later).
+// column's first zero is read later), and leastFrom gets a row at or above the column's first
+// element equal to it, so that this reading starts there: the start of the block (or the row)
+// where the least last went down. No element above that row compares equal to the least, as each
+// was above the least of its time, and that was above the column's.
 // Runs step(i, k) on the pairs of rows from start on, two pairs a step (k, 0 or 1, tells which
 // chain a pair joins), and returns where they end: a last odd row is left to the caller.
 template <class Step>
@@ -123,7 +126,8 @@ inline double leastOf(searchBookkeeping::Pair a, searchBookkeeping::Pair b) {
 
 template <bool copy>
 Scan copyAndCheck(double* workMatrix, const double* costMatrix, Index rows, Index cols,
-                  bool lowestBits, std::uint64_t limit, double* rowMinimum, double* colLeast) {
+                  bool lowestBits, std::uint64_t limit, double* rowMinimum, double* colLeast,
+                  Index* leastFrom) {
     Scan scan{-1.0, false, false, false, MatrixSummary{}};
     constexpr int notExact = -2000;  // a lowest bit no largest element can stay within the bound from
     constexpr Index blockSize = 256;
@@ -137,6 +141,7 @@ Scan copyAndCheck(double* workMatrix, const double* costMatrix, Index rows, Inde
         if (c == 0 && rowMinimum != nullptr)
             for (Index r = 0; r < rows; ++r) rowMinimum[r] = from[r];
         double least = infinity;  // the column's, when colLeast
+        Index leastRow = 0;       // where least last went down
         // Row r's element v into the copy, and into its row's minimum, `m > x`.
         const auto copyAndLower = [&](Index r, double v) {
             if (copy) to[r] = v;
@@ -187,6 +192,7 @@ Scan copyAndCheck(double* workMatrix, const double* costMatrix, Index rows, Inde
                     }
                     if (held && largest <= DBL_MAX) {
                         scan.maxFinite = largest;
+                        if (blockLeast < least) leastRow = start;
                         least = blockLeast;
                         continue;
                     }
@@ -230,6 +236,7 @@ Scan copyAndCheck(double* workMatrix, const double* costMatrix, Index rows, Inde
                 }
                 if (odd == 0) {
                     if (anyFinite != 0) scan.maxFinite = largest;
+                    if (blockLeast < least) leastRow = start;
                     least = blockLeast;
                     if (infinite != 0) scan.anyInfinite = scan.anyInfinity = true;
                     continue;
@@ -239,7 +246,10 @@ Scan copyAndCheck(double* workMatrix, const double* costMatrix, Index rows, Inde
             for (Index r = start; r < end; ++r) {
                 const double v = from[r];
                 copyAndLower(r, v);
-                if (least > v && v >= -DBL_MAX) least = v;
+                if (least > v && v >= -DBL_MAX) {
+                    least = v;
+                    leastRow = r;
+                }
                 if (!(v >= -DBL_MAX && v <= DBL_MAX)) {  // not finite
                     scan.anyInfinite = true;
                     if (v != v) {
@@ -264,7 +274,10 @@ Scan copyAndCheck(double* workMatrix, const double* costMatrix, Index rows, Inde
                 }
             }
         }
-        if (colLeast != nullptr) colLeast[c] = least;
+        if (colLeast != nullptr) {
+            colLeast[c] = least;
+            leastFrom[c] = leastRow;
+        }
     }
     if (scan.maxFinite > 0) scan.summary.largest = scan.maxFinite;
     return scan;
@@ -415,8 +428,8 @@ void reduceColumns(double* work, Index rows, Index cols, Index* firstZero) {
 // forbidden value where the line holds no finite element: as reduceRows and reduceColumns find
 // them. A column's least value is its minimum up to the sign of a zero, and the first element
 // equal to it is the one whose bits the minimum takes (columnMinimum), which is also the
-// column's first zero.
-void reduceWithoutCopy(SolverState& s, bool rowsKnown) {
+// column's first zero; it is looked for from leastFrom[c] on (copyAndCheck).
+void reduceWithoutCopy(SolverState& s, bool rowsKnown, const Index* leastFrom) {
     using namespace searchBookkeeping;
     const Index rows = s.rowCount, cols = s.colCount;
     Reduction& d = s.reduction;
@@ -471,7 +484,7 @@ void reduceWithoutCopy(SolverState& s, bool rowsKnown) {
         for (Index c = 0; c < cols; ++c) {
             const double least = d.colMinimum[c] > DBL_MAX ? d.forbiddenValue : d.colMinimum[c];
             const CostColumn column = costColumn(s, c);
-            Index r = 0;
+            Index r = leastFrom[c];
 #if defined(PAIRSOLVE_PAIRS)
             for (; r + 2 <= rows; r += 2) {
                 const int equal = laneBits(column.pairAt(r) == both(least));
@@ -879,21 +892,27 @@ void runSolve(double* assignment, double* cost, const double* costMatrix, std::i
     double* lineMinima = nullptr;
     double* rowMinimum;
     double* colMinimum = nullptr;
+    Index* leastFrom = nullptr;
     Scan scan;
     if (copyFirst) {
         workMatrix = static_cast<double*>(mxMalloc((elementCount + minimaCount) * sizeof(double)));
         rowMinimum = minimaCount > 0 ? workMatrix + elementCount : nullptr;
         scan = copyAndCheck<true>(workMatrix, costMatrix, static_cast<Index>(rows),
                                   static_cast<Index>(cols), !plain, exactLimit(rows + cols),
-                                  rowMinimum, nullptr);
+                                  rowMinimum, nullptr, nullptr);
     } else {
-        lineMinima = static_cast<double*>(mxMalloc((rows + cols) * sizeof(double)));
+        // The row minima, the column minima and, when columns are reduced, where the reading of
+        // each column for its first zero starts.
+        const std::size_t fromCount = minimaCount > 0 ? 0 : cols;
+        lineMinima = static_cast<double*>(
+            mxMalloc((rows + cols) * sizeof(double) + fromCount * sizeof(Index)));
         rowMinimum = lineMinima;
         colMinimum = lineMinima + rows;
+        leastFrom = fromCount > 0 ? reinterpret_cast<Index*>(lineMinima + rows + cols) : nullptr;
         scan = copyAndCheck<false>(nullptr, costMatrix, static_cast<Index>(rows),
                                    static_cast<Index>(cols), true, exactLimit(rows + cols),
                                    minimaCount > 0 ? rowMinimum : nullptr,
-                                   minimaCount > 0 ? nullptr : colMinimum);
+                                   minimaCount > 0 ? nullptr : colMinimum, leastFrom);
     }
 
     if (scan.anyInfinite && scan.maxFinite == -1.0) {
@@ -971,7 +990,7 @@ void runSolve(double* assignment, double* cost, const double* costMatrix, std::i
         reduceAndSeed(state, !scan.anyInfinity);
     } else {
         state.targetStars = rows <= cols ? rowCount : colCount;
-        reduceWithoutCopy(state, !scan.anyNegativeInfinity);
+        reduceWithoutCopy(state, !scan.anyNegativeInfinity, leastFrom);
         seed(state);
     }
 
