@@ -47,9 +47,8 @@ namespace solverTesting {
 struct DecisionTrace;
 }
 
-// The matching as both searches keep it besides the masks: indexes that make finding a star or a
-// prime, following a path and covering the star columns O(1) a step, and the pending columns that
-// a sweep visits.
+// The matching as every search keeps it: indexes that make finding a star or a prime, following a
+// path and covering the star columns O(1) a step, and the pending columns that a sweep visits.
 struct Matching {
     Index* starInRow;     // rowCount: column of the row's star, or -1
     Index* starInCol;     // colCount: row of the column's star, or -1
@@ -244,11 +243,10 @@ struct Reduction {
 
 // What the phases share. The driver takes every buffer from the host allocator and releases it:
 // the working copy (or, for the offset search, the line minima alone), one block of flags (the
-// masks and the covers) and one of bookkeeping.
+// covers) and one of bookkeeping. Stars and primes are kept as indexes only (Matching): no
+// search reads a mask of them, so none is written.
 struct SolverState {
     double* workMatrix;           // elementCount doubles: R written out, or null (Reduction)
-    unsigned char* starMask;      // elementCount flags
-    unsigned char* primeMask;     // elementCount flags
     // elementCount flags, for the exact offset search only (null otherwise), which keeps its zero
     // flags here (OffsetSearch::zeroFlags) and writes a column's whole before reading it, so they
     // are taken with the bookkeeping, not cleared.

@@ -295,14 +295,12 @@ Phase primeZeros(SolverState& state, Index& pathRow, Index& pathCol) {
 // Flips the alternating path that starts at the prime (pathRow, pathCol) (flipPath), then clears
 // every prime and uncovers every row.
 Phase augmentPath(SolverState& state, Index pathRow, Index pathCol) {
-    const Index rows = state.rowCount;
     solverTesting::record(state, solverTesting::Decision::augment, pathRow, pathCol, 0);
     flipPath(state, pathRow, pathCol);
     // The primed rows are the covered ones and pathRow. coveredRows itself is kept for
     // startSearch, which still needs to know when each row was covered.
     for (Index i = 0; i <= state.matching.coveredCount; ++i) {
         const Index row = i < state.matching.coveredCount ? state.matching.coveredRows[i] : pathRow;
-        state.primeMask[row + rows * state.matching.primeInRow[row]] = 0;
         state.matching.primeInRow[row] = none;
         state.rowCover[row] = 0;
         state.matching.rowExclusion[row] = 0;
@@ -555,9 +553,7 @@ Phase checkDone(SolverState& state) {
     return Phase::primeZeros;
 }
 
-// Writes each row's star as a 1-based column; rows without a star keep their 0. The star index
-// agrees with starMask (every star is placed and flipped through both), and reading it spares a
-// pass over the mask.
+// Writes each row's star as a 1-based column; rows without a star keep their 0.
 void buildAssignment(double* assignment, const Index* starInRow, std::int32_t rowCount) {
     for (Index r = 0; r < rowCount; ++r)
         if (starInRow[r] >= 0) assignment[r] = static_cast<double>(starInRow[r] + 1);

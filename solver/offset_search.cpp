@@ -965,7 +965,6 @@ Phase primeZeros(SolverState& state, Index& pathRow, Index& pathCol) {
 Phase augmentPath(SolverState& state, Index pathRow, Index pathCol) {
     OffsetSearch& o = state.offset;
     Matching& matching = state.matching;
-    const Index rows = state.rowCount;
     solverTesting::record(state, solverTesting::Decision::augment, pathRow, pathCol, 0);
     // The path ends in a column without a star, which leaves the group (kept in ascending
     // order): it takes the group's target as its own, and holds a star from the next search on.
@@ -986,7 +985,6 @@ Phase augmentPath(SolverState& state, Index pathRow, Index pathCol) {
         const bool covered = i < matching.coveredCount;
         const Index row = covered ? matching.coveredRows[i] : pathRow;
         const Index prime = matching.primeInRow[row];
-        state.primeMask[row + rows * prime] = 0;
         // An unlisted column's floor left out its star's row, which changed.
         if (matching.starInRow[row] == prime) o.floorRow[prime] = unknownRow;
         matching.primeInRow[row] = none;

@@ -100,7 +100,6 @@ inline Index nextPending(const SolverState& state, Index from) {
 // Primes the zero (r, c) and returns the column of its row's star, or none: then the prime
 // starts an augmenting path.
 inline Index primeZero(SolverState& state, Index r, Index c) {
-    state.primeMask[r + static_cast<Index>(state.rowCount) * c] = 1;
     state.matching.primeInRow[r] = c;
     solverTesting::record(state, solverTesting::Decision::prime, r, c, 0);
     return state.matching.starInRow[r];
@@ -164,16 +163,13 @@ inline void coverStars(SolverState& state) {
 // Afterwards a row r on the path is told by starInRow[r] == primeInRow[r]: its prime became its
 // star. The primes themselves are left for the caller to clear.
 inline void flipPath(SolverState& state, Index pathRow, Index pathCol) {
-    const Index rows = state.rowCount;
     ++state.matching.starCount;  // a path has one more prime than stars
     Index r = pathRow, c = pathCol;
     for (;;) {
         const Index oldStar = state.matching.starInCol[c];
-        state.starMask[r + rows * c] = 1;
         state.matching.starInRow[r] = c;
         state.matching.starInCol[c] = r;
         if (oldStar == none) break;
-        state.starMask[oldStar + rows * c] = 0;
         r = oldStar;
         c = state.matching.primeInRow[oldStar];
     }

@@ -544,7 +544,6 @@ void writeReduced(SolverState& s, double* work) {
 }
 
 void placeStar(SolverState& s, Index r, Index c) {
-    s.starMask[r + s.rowCount * c] = 1;
     s.matching.starInRow[r] = c;
     s.matching.starInCol[c] = r;
     ++s.matching.starCount;
@@ -770,16 +769,10 @@ void reduceAndSeed(SolverState& s, bool minimaKnown) {
 }
 
 // After the offset search gave up: the state as it was after seeding, with R now written out for
-// the element-by-element search (the offset search took no copy). Only its stars and its primes
-// are marked in the masks.
+// the element-by-element search (the offset search took no copy).
 void startAgain(SolverState& s) {
     const Index rows = s.rowCount, cols = s.colCount;
-    for (Index r = 0; r < rows; ++r) {
-        const Index star = s.matching.starInRow[r], prime = s.matching.primeInRow[r];
-        if (star >= 0) s.starMask[r + rows * star] = 0;
-        if (prime >= 0) s.primeMask[r + rows * prime] = 0;
-        s.rowCover[r] = 0;
-    }
+    for (Index r = 0; r < rows; ++r) s.rowCover[r] = 0;
     for (Index c = 0; c < cols; ++c) s.colCover[c] = 0;
     resetBookkeeping(s);
     double* work = static_cast<double*>(mxMalloc(static_cast<std::size_t>(rows * cols) * sizeof(double)));
@@ -959,11 +952,9 @@ void runSolve(double* assignment, double* cost, const double* costMatrix, std::i
     SolverState state{};
     state.workMatrix = workMatrix;
     // The flags, which start cleared, in one block; the bookkeeping in another (layOutScratch).
-    unsigned char* flags = static_cast<unsigned char*>(mxCalloc(2 * elementCount + rows + cols, 1));
-    state.starMask = flags;
-    state.primeMask = flags + elementCount;
-    state.colCover = flags + 2 * elementCount;
-    state.rowCover = flags + 2 * elementCount + cols;
+    unsigned char* flags = static_cast<unsigned char*>(mxCalloc(rows + cols, 1));
+    state.colCover = flags;
+    state.rowCover = flags + cols;
     const bool history = search == Search::offsetCertified;
     const bool zeroFlags = search == Search::offsetExact;
     void* scratch = mxMalloc(
