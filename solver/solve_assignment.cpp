@@ -81,21 +81,6 @@ struct Scan {
     MatrixSummary summary;
 };
 
-// Checks costMatrix, refusing the first finite negative element in index order, and scans it;
-// with copy, it also copies it into workMatrix in the same pass (else workMatrix is unused).
-// -0.0 is a zero, not a negative; -inf and NaN pass. The finite elements' lowest bits are
-// gathered only while they can still make the offsets exact (limit: the bound in units of the
-// lowest bit), and only when the choice needs them. Elements are told apart by comparisons,
-// which are the host's mxIsFinite and mxIsInf exactly, so that no element costs a call to the
-// host. With rowMinimum, the row minima are gathered on the way, as gatherRowMinima gathers
-// them, with +inf lowering none: as forbidden pairs are replaced later,
-// they hold as they are only if no element is infinite (scan.anyInfinity), and if none is -inf,
-// where they are finite (forbiddenValue is above every finite element). With colLeast, each
-// column's least value is gathered likewise (in any order: where its zero's sign matters, the
-// column's first zero is read later), and leastFrom gets a row at or above the column's first
-// element equal to it, so that this reading starts there: the start of the block (or the row)
-// where the least last went down. No element above that row compares equal to the least, as each
-// was above the least of its time, and that was above the column's.
 // Runs step(i, k) on the pairs of rows from start on, two pairs a step (k, 0 or 1, tells which
 // chain a pair joins), and returns where they end: a last odd row is left to the caller.
 template <class Step>
@@ -124,6 +109,21 @@ inline double leastOf(searchBookkeeping::Pair a, searchBookkeeping::Pair b) {
 }
 #endif
 
+// Checks costMatrix, refusing the first finite negative element in index order, and scans it;
+// with copy, it also copies it into workMatrix in the same pass (else workMatrix is unused).
+// -0.0 is a zero, not a negative; -inf and NaN pass. The finite elements' lowest bits are
+// gathered only while they can still make the offsets exact (limit: the bound in units of the
+// lowest bit), and only when the choice needs them. Elements are told apart by comparisons,
+// which are the host's mxIsFinite and mxIsInf exactly, so that no element costs a call to the
+// host. With rowMinimum, the row minima are gathered on the way, as gatherRowMinima gathers
+// them, with +inf lowering none: as forbidden pairs are replaced later, they hold as they are
+// only if no element is infinite (scan.anyInfinity), and if none is -inf, where they are finite
+// (forbiddenValue is above every finite element). With colLeast, each column's least value is
+// gathered likewise (in any order: where its zero's sign matters, the column's first zero is read
+// later), and leastFrom gets a row at or above the column's first element equal to it, so that
+// this reading starts there: the start of the block (or the row) where the least last went down.
+// No element above that row compares equal to the least, as each was above the least of its
+// time, and that was above the column's.
 template <bool copy>
 Scan copyAndCheck(double* workMatrix, const double* costMatrix, Index rows, Index cols,
                   bool lowestBits, std::uint64_t limit, double* rowMinimum, double* colLeast,
