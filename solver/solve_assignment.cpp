@@ -130,7 +130,9 @@ Scan copyAndCheck(double* workMatrix, const double* costMatrix, Index rows, Inde
                   Index* leastFrom) {
     Scan scan{-1.0, false, false, false, MatrixSummary{}};
     constexpr int notExact = -2000;  // a lowest bit no largest element can stay within the bound from
-    constexpr Index blockSize = 256;
+    // Shorter blocks when colLeast: where a column's least last went down is where the reading
+    // for its first zero starts.
+    const Index blockSize = colLeast != nullptr ? 64 : 256;
     // Whether every block so far held finite elements that are not negative, and nothing else.
     bool onlyFinite = true;
     for (Index c = 0; c < cols; ++c) {
