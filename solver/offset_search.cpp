@@ -899,40 +899,46 @@ void startCall(SolverState& state) {
     startSearch(state);
 }
 
+// Column c's bookkeeping as a search starts it: every row is a candidate again, so its smallest
+// key starts as the least key its list was read with, or as its floor, exact if the row that gave
+// it kept its offset; its scan and its pass start from the top.
+void startColumn(SolverState& state, Index c) {
+    OffsetSearch& o = state.offset;
+    if (!o.unlisted[c]) {
+        setKeyBound(o, c, o.topLeast[c]);
+        o.keyBoundRow[c] = staleRow;
+    } else if (o.floorRow[c] == unknownRow) {
+        setKeyBound(o, c, -infinity);
+        o.keyBoundRow[c] = unknownRow;
+    } else {
+        const Index floorRow = o.floorRow[c];
+        setKeyBound(o, c, o.floor[c]);
+        o.keyBoundRow[c] = floorRow == none || o.rowOffset[floorRow] == o.floorOffset[c]
+                               ? floorRow
+                               : unknownRow;
+    }
+    state.matching.scanFrom[c] = 0;
+    startPass(o, c);
+}
+
 // Sets the bookkeeping for a search from the current stars and covers (star columns covered, no
-// row covered, nothing primed). Every row is a candidate again, so each column's smallest key
-// starts as its floor, exact if the row that gave it kept its offset; an uncovered column is
-// pending from its top if it may hold a zero.
+// row covered, nothing primed). The uncovered columns are the group's; each is started, and is
+// pending from its top if it may hold a zero. A covered column is started only when the search
+// uncovers it (primeZeros), as nothing reads its bookkeeping before that: it is then started
+// from what it would have been started from here. Its list and its floor change only while it is
+// uncovered; the offset of its floor's row changes only once that row is covered, and then
+// ensureBound takes the floor for a bound only, as it would have from here.
 void startSearch(SolverState& state) {
     OffsetSearch& o = state.offset;
-    const Index cols = state.colCount;
     const double m = margin(o);
     state.matching.coveredCount = 0;
     clearAllPending(state);
     if (!o.exact) o.searchStart[o.searchCount++] = o.shiftsMade;
-    for (Index c = 0; c < cols; ++c) {
-        if (!o.unlisted[c]) {
-            // Every row is a candidate again; the least key the list was read with bounds them all.
-            setKeyBound(o, c, o.topLeast[c]);
-            o.keyBoundRow[c] = staleRow;
-        } else if (o.floorRow[c] == unknownRow) {
-            setKeyBound(o, c, -infinity);
-            o.keyBoundRow[c] = unknownRow;
-        } else {
-            // Every row is a candidate again: the floor, exact if the row that gave it kept its
-            // offset.
-            const Index floorRow = o.floorRow[c];
-            setKeyBound(o, c, o.floor[c]);
-            o.keyBoundRow[c] = floorRow == none || o.rowOffset[floorRow] == o.floorOffset[c]
-                                   ? floorRow
-                                   : unknownRow;
-        }
-        state.matching.scanFrom[c] = 0;
-        startPass(o, c);
-        if (!state.colCover[c]) {
-            ensureBound(state, c);
-            if (mayHoldZero(state, c, m)) markPending(state, c);
-        }
+    for (Index i = 0; i < o.groupCount; ++i) {
+        const Index c = o.groupColumns[i];
+        startColumn(state, c);
+        ensureBound(state, c);
+        if (mayHoldZero(state, c, m)) markPending(state, c);
     }
 }
 
@@ -950,12 +956,9 @@ Phase primeZeros(SolverState& state, Index& pathRow, Index& pathCol) {
         [&](Index r, Index s) {
             o.scanOffset[r] = infinity;
             if (!o.exact && !recordCover(o, r, s)) return false;
+            startColumn(state, s);
             ensureBound(state, s);
-            if (mayHoldZero(state, s, m)) {
-                state.matching.scanFrom[s] = 0;
-                startPass(o, s);
-                markPending(state, s);
-            }
+            if (mayHoldZero(state, s, m)) markPending(state, s);
             return true;
         });
 }
