@@ -117,6 +117,9 @@
 //   row holding it is covered; a column whose bound shows no zero is neither swept nor read. A
 //   shift reads afresh only the columns whose bound is within reach of the least upper bound,
 //   lowest bound first.
+// - A search starts the bookkeeping of its uncovered columns only, the group; a covered column's
+//   is started when the search uncovers it (startSearch), so a search costs its covers, not a
+//   pass over every column.
 // - The results rest on the bounds alone; knowing a minimum exactly only saves work. In the exact
 //   case a column whose bound is above its target holds no zero, and every column whose smallest
 //   X equals h has its key equal to the new target, so it is swept. Were a bound taken for an
