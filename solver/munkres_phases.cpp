@@ -498,9 +498,19 @@ Phase shiftByMinimum(SolverState& state) {
     Matching& matching = state.matching;
     ElementSearch& element = state.element;
     const double* exclusion = matching.rowExclusion;
-    double h = mxGetInf();
+    Index* uncovered = element.uncoveredColumns;
+    Index* covered = element.coveredColumns;
+    Index uncoveredCount = 0, coveredCount = 0;
     for (Index c = 0; c < cols; ++c) {
-        if (state.colCover[c]) continue;
+        const Index k = state.colCover[c] != 0 ? 1 : 0;
+        uncovered[uncoveredCount] = c;
+        covered[coveredCount] = c;
+        uncoveredCount += 1 - k;
+        coveredCount += k;
+    }
+    double h = mxGetInf();
+    for (Index i = 0; i < uncoveredCount; ++i) {
+        const Index c = uncovered[i];
         if (!leastHolds(state, c)) {
             element.colMinimum[c] =
                 uncoveredLeast<false>(state.workMatrix + rows * c, exclusion, rows, nullptr, 0);
@@ -518,23 +528,25 @@ Phase shiftByMinimum(SolverState& state) {
         store(addition + row, pick(load(exclusion + row) > both(0.0), both(h), both(0.0)));
 #endif
     for (; row < rows; ++row) addition[row] = exclusion[row] > 0 ? h : 0.0;
-    // Column by column; within an element, the covered row's addition comes first.
-    for (Index c = 0; c < cols; ++c) {
+    // Column by column (each on its own, so the uncovered ones first); within an element, the
+    // covered row's addition comes first.
+    for (Index i = 0; i < uncoveredCount; ++i) {
+        const Index c = uncovered[i];
         double* column = state.workMatrix + rows * c;
-        if (!state.colCover[c]) {
-            const double least = uncoveredLeast<true>(column, exclusion, rows, addition, h);
-            element.colMinimum[c] = least;
-            element.minimumCovered[c] = matching.coveredCount;
-            if (least == 0) {
-                Index r = 0;
-                while (column[r] + exclusion[r] != 0) ++r;
-                matching.scanFrom[c] = r;
-                markPending(state, c);
-            }
-            continue;
+        const double least = uncoveredLeast<true>(column, exclusion, rows, addition, h);
+        element.colMinimum[c] = least;
+        element.minimumCovered[c] = matching.coveredCount;
+        if (least == 0) {
+            Index r = 0;
+            while (column[r] + exclusion[r] != 0) ++r;
+            matching.scanFrom[c] = r;
+            markPending(state, c);
         }
-        for (Index i = 0; i < matching.coveredCount; ++i) {
-            const Index r = matching.coveredRows[i];
+    }
+    for (Index i = 0; i < coveredCount; ++i) {
+        double* column = state.workMatrix + rows * covered[i];
+        for (Index j = 0; j < matching.coveredCount; ++j) {
+            const Index r = matching.coveredRows[j];
             column[r] = column[r] + h;
         }
     }

@@ -652,6 +652,8 @@ std::uint64_t layOutScratch(SolverState* state, void* block, std::uint64_t rows,
     take(element.colMinimum, cols);
     take(element.colMinimumRow, cols);
     take(element.minimumCovered, cols);
+    take(element.uncoveredColumns, cols);
+    take(element.coveredColumns, cols);
     take(offset.rowOffset, rows);
     take(offset.scanOffset, rows);
     take(offset.colOffset, cols);
