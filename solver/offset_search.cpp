@@ -455,15 +455,17 @@ int listedWithin(const SolverState& state, Index c, Index from, double threshold
     const OffsetSearch& o = state.offset;
     const Index* top = o.topRows + columnTopSize * c;
     const double* value = o.topValues + columnTopSize * c;
+    // Taken without a branch a row (which one passes is as good as random), then put in order.
     int n = 0;
     for (Index i = 0; i < o.topCount[c]; ++i) {
         const Index r = top[i];
-        if (r < from || state.rowCover[r] || value[i] + o.scanOffset[r] > threshold) continue;
-        int j = n++;
-        while (j > 0 && found[j - 1] > r) {
-            found[j] = found[j - 1];
-            --j;
-        }
+        found[n] = r;
+        n += (r >= from) & !state.rowCover[r] & !(value[i] + o.scanOffset[r] > threshold);
+    }
+    for (int i = 1; i < n; ++i) {
+        const Index r = found[i];
+        int j = i;
+        for (; j > 0 && found[j - 1] > r; --j) found[j] = found[j - 1];
         found[j] = r;
     }
     return n;
