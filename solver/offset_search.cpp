@@ -155,7 +155,9 @@ double margin(const OffsetSearch& o) {
 // b_c. A column that has never held a star has been uncovered in every shift of the call, so its
 // offset is the one every such column holds, groupOffset, summed in the same steps.
 double target(const OffsetSearch& o, Index c) {
-    return o.groupPlace[c] >= 0 ? o.groupOffset : o.colOffset[c];
+    // Picked by an index rather than a branch: columns of both kinds come mixed in every pass.
+    const double offsets[2] = {o.colOffset[c], o.groupOffset};
+    return offsets[o.groupPlace[c] >= 0 ? 1 : 0];
 }
 
 // Sets a column's keyBound, and its copy in the group list if it is in the group.
