@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cfloat>
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <limits>
@@ -158,7 +159,10 @@ Scan copyAndCheck(double* workMatrix, const double* costMatrix, Index rows, Inde
             // (without a NaN the largest value is the same in any order; only the sign of a
             // zero could differ, and the scan's largest is only compared with 0 and used when
             // above it). A block that holds anything else is read again element by element.
-            if (!lowestBits && end - start >= 4) {
+            // While the lowest bits are gathered, only the first reading below runs, and only
+            // while 2^-lowestBit is a normal double (lowestBit >= -1022).
+            const int lowBit = scan.summary.lowestBit;
+            if ((!lowestBits || lowBit >= -1022) && end - start >= 4) {
                 using namespace searchBookkeeping;
                 const Pair lowest = both(0.0), highest = both(DBL_MAX);
                 // While every block has held only finite elements that are not negative, a block
@@ -169,10 +173,21 @@ Scan copyAndCheck(double* workMatrix, const double* costMatrix, Index rows, Inde
                 // fails, that reading makes them (copying again, and lowering the minima again
                 // by the same elements, which leaves them as they are), and so does every later
                 // block.
+                //
+                // With lowestBits, the lowest bit stays as it is when every element is a multiple
+                // of 2^lowBit: 0, or at least 2^lowBit with x = v * 2^-lowBit (exact) an
+                // integer, which x is when x >= 2^52 and otherwise when (x + 2^52) - 2^52 gives
+                // x back. x may overflow to +inf only where v is at least 2^(lowBit + 53), a
+                // multiple of 2^lowBit, and +inf passes. A block with an element that is no such
+                // multiple is read by the element-by-element reading, which lowers the bit.
                 if (onlyFinite) {
                     Pair top[2] = {both(scan.maxFinite), both(scan.maxFinite)};
                     Pair low[2] = {both(least), both(least)};
                     PairMask notNegative = atLeast(lowest, lowest);
+                    PairMask multiple = notNegative;  // all set
+                    const Pair unit = both(std::ldexp(1.0, lowBit)),
+                               scale = both(std::ldexp(1.0, lowestBits ? -lowBit : 0)),
+                               integral = both(0x1p52);
                     const auto step = [&](Index i, int k) {
                         const Pair v = load(from + i);
                         if (copy) store(to + i, v);
@@ -180,9 +195,18 @@ Scan copyAndCheck(double* workMatrix, const double* costMatrix, Index rows, Inde
                         notNegative = bothOf(notNegative, atLeast(v, lowest));
                         top[k] = greater(v, top[k]);
                         low[k] = lesser(v, low[k]);
+                        if (lowestBits) {
+                            const Pair x = v * scale;
+                            const PairMask whole = eitherOf(
+                                (PairMask)((x + integral) - integral == x), atLeast(x, integral));
+                            multiple = bothOf(multiple,
+                                              eitherOf((PairMask)(v == lowest),
+                                                       bothOf(atLeast(v, unit), whole)));
+                        }
                     };
                     Index r = overPairs(start, end, step);
                     bool held = laneBits(notNegative) == 3;
+                    bool kept = laneBits(multiple) == 3;
                     double largest = largestOf(top[0], top[1]);
                     double blockLeast = leastOf(low[0], low[1]);
                     for (; r < end; ++r) {
@@ -191,57 +215,64 @@ Scan copyAndCheck(double* workMatrix, const double* costMatrix, Index rows, Inde
                         if (!(v >= 0)) held = false;
                         if (largest < v) largest = v;
                         if (blockLeast > v) blockLeast = v;
+                        if (lowestBits && v > 0 && v <= DBL_MAX && lowestBitOf(v) < lowBit) kept = false;
                     }
                     if (held && largest <= DBL_MAX) {
-                        scan.maxFinite = largest;
+                        if (!lowestBits || kept) {
+                            scan.maxFinite = largest;
+                            if (blockLeast < least) leastRow = start;
+                            least = blockLeast;
+                            continue;
+                        }
+                    } else {
+                        onlyFinite = false;
+                    }
+                }
+                // The second reading does not gather lowest bits.
+                if (!lowestBits) {
+                    // Two pairs a step, each with its own largest and least, so that two chains of
+                    // maxpd and of minpd run side by side.
+                    Pair top[2] = {both(scan.maxFinite), both(scan.maxFinite)};
+                    Pair low[2] = {both(least), both(least)};
+                    PairMask notNegative = atLeast(lowest, lowest), allFinite = notNegative;
+                    PairMask someFinite = atLeast(lowest, highest);  // all clear
+                    const auto step = [&](Index i, int k) {
+                        const Pair v = load(from + i);
+                        if (copy) store(to + i, v);
+                        // (A -inf lowers the minima here too: they do not hold then.)
+                        if (minima != nullptr) store(minima + i, lesser(v, load(minima + i)));
+                        const PairMask finite = atMost(v, highest);
+                        notNegative = bothOf(notNegative, atLeast(v, lowest));
+                        allFinite = bothOf(allFinite, finite);
+                        someFinite = eitherOf(someFinite, finite);
+                        // +0 in place of +inf: the largest is exact wherever a lane is finite.
+                        top[k] = greater((Pair)bothOf((PairMask)v, finite), top[k]);
+                        if (colLeast != nullptr) low[k] = lesser(v, low[k]);
+                    };
+                    Index r = overPairs(start, end, step);
+                    int odd = laneBits(notNegative) != 3;     // a lane not in [0, +inf]
+                    int infinite = laneBits(allFinite) != 3;  // a lane at +inf
+                    int anyFinite = laneBits(someFinite) != 0;
+                    double largest = largestOf(top[0], top[1]);
+                    double blockLeast = leastOf(low[0], low[1]);
+                    for (; r < end; ++r) {
+                        const double v = from[r];
+                        copyAndLower(r, v);
+                        if (blockLeast > v) blockLeast = v;
+                        if (!(v >= 0)) odd = 1;
+                        if (v > DBL_MAX) infinite = 1;
+                        if (v <= DBL_MAX) {
+                            anyFinite = 1;
+                            if (largest < v) largest = v;
+                        }
+                    }
+                    if (odd == 0) {
+                        if (anyFinite != 0) scan.maxFinite = largest;
                         if (blockLeast < least) leastRow = start;
                         least = blockLeast;
+                        if (infinite != 0) scan.anyInfinite = scan.anyInfinity = true;
                         continue;
                     }
-                    onlyFinite = false;
-                }
-                // Two pairs a step, each with its own largest and least, so that two chains of
-                // maxpd and of minpd run side by side.
-                Pair top[2] = {both(scan.maxFinite), both(scan.maxFinite)};
-                Pair low[2] = {both(least), both(least)};
-                PairMask notNegative = atLeast(lowest, lowest), allFinite = notNegative;
-                PairMask someFinite = atLeast(lowest, highest);  // all clear
-                const auto step = [&](Index i, int k) {
-                    const Pair v = load(from + i);
-                    if (copy) store(to + i, v);
-                    // (A -inf lowers the minima here too: they do not hold then.)
-                    if (minima != nullptr) store(minima + i, lesser(v, load(minima + i)));
-                    const PairMask finite = atMost(v, highest);
-                    notNegative = bothOf(notNegative, atLeast(v, lowest));
-                    allFinite = bothOf(allFinite, finite);
-                    someFinite = eitherOf(someFinite, finite);
-                    // +0 in place of +inf: the largest is exact wherever a lane is finite.
-                    top[k] = greater((Pair)bothOf((PairMask)v, finite), top[k]);
-                    if (colLeast != nullptr) low[k] = lesser(v, low[k]);
-                };
-                Index r = overPairs(start, end, step);
-                int odd = laneBits(notNegative) != 3;     // a lane not in [0, +inf]
-                int infinite = laneBits(allFinite) != 3;  // a lane at +inf
-                int anyFinite = laneBits(someFinite) != 0;
-                double largest = largestOf(top[0], top[1]);
-                double blockLeast = leastOf(low[0], low[1]);
-                for (; r < end; ++r) {
-                    const double v = from[r];
-                    copyAndLower(r, v);
-                    if (blockLeast > v) blockLeast = v;
-                    if (!(v >= 0)) odd = 1;
-                    if (v > DBL_MAX) infinite = 1;
-                    if (v <= DBL_MAX) {
-                        anyFinite = 1;
-                        if (largest < v) largest = v;
-                    }
-                }
-                if (odd == 0) {
-                    if (anyFinite != 0) scan.maxFinite = largest;
-                    if (blockLeast < least) leastRow = start;
-                    least = blockLeast;
-                    if (infinite != 0) scan.anyInfinite = scan.anyInfinity = true;
-                    continue;
                 }
             }
 #endif

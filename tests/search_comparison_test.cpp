@@ -430,6 +430,18 @@ TEST(SearchChoice, TheRuleOnTheWorkingMatrix) {
     solverTesting::solve(SearchChoice::chosen, assignment.data(), &cost, m.data.data(), 300, 300,
                          &report);
     EXPECT_TRUE(report.offsetRan);
+    // So is an element that is no multiple of the lowest power of two so far, after many that
+    // are (integers): the offsets are no longer exact, whether it is below 1 or above. (301 rows:
+    // the last element is the odd row of its block.)
+    Matrix integers = random_matrices::generate(source, Kind::ties0to100, 301, 301);
+    assignment.resize(301);
+    for (const double last : {1.0, 0.1, 1 + 0x1p-40}) {
+        integers.data.back() = last;
+        solverTesting::solve(SearchChoice::chosen, assignment.data(), &cost, integers.data.data(),
+                             301, 301, &report);
+        EXPECT_TRUE(report.offsetRan);
+        EXPECT_EQ(last == 1.0, report.exactOffsets) << last;
+    }
 }
 
 // The replays a certified search makes on what callers solve are few, about one a shift, and a
