@@ -160,7 +160,7 @@ Scan copyAndCheck(double* workMatrix, const double* costMatrix, Index rows, Inde
             // zero could differ, and the scan's largest is only compared with 0 and used when
             // above it). A block that holds anything else is read again element by element.
             // While the lowest bits are gathered, only the first reading below runs, and only
-            // while 2^-lowestBit is a normal double (lowestBit >= -1022).
+            // while 2^-lowestBit is finite (lowestBit >= -1022 here).
             const int lowBit = scan.summary.lowestBit;
             if ((!lowestBits || lowBit >= -1022) && end - start >= 4) {
                 using namespace searchBookkeeping;
@@ -215,7 +215,8 @@ Scan copyAndCheck(double* workMatrix, const double* costMatrix, Index rows, Inde
                         if (!(v >= 0)) held = false;
                         if (largest < v) largest = v;
                         if (blockLeast > v) blockLeast = v;
-                        if (lowestBits && v > 0 && v <= DBL_MAX && lowestBitOf(v) < lowBit) kept = false;
+                        if (lowestBits && v > 0 && v <= DBL_MAX && lowestBitOf(v) < lowBit)
+                            kept = false;
                     }
                     if (held && largest <= DBL_MAX) {
                         if (!lowestBits || kept) {
