@@ -103,6 +103,9 @@ struct ElementSearch {
 // How many of each column's smallest keys the offset search keeps, in matrices of at least
 // listedRows rows (shorter columns are read as fast as a list is consulted).
 constexpr Index columnTopSize = 8;
+
+// How many of a row's zero columns the row reduction lists (Reduction::zeroColumns).
+constexpr Index zeroListSize = 8;
 constexpr Index listedRows = 64;
 
 // A cover in the offset search's history: in search `search`, when `shift` shifts of the call had
@@ -238,12 +241,14 @@ struct Reduction {
     double* rowMinimum;
     // colCount: the column minima when columns are reduced, else zeros (or null likewise).
     double* colMinimum;
-    // Each reduced line's first zero: when rows are reduced, the first column where each row
-    // became 0 (or colCount); when columns are, the first row where each column did (or rowCount).
-    Index* firstZero;    // rowCount or colCount
-    // When rows are reduced, the last column where each row became 0 (or -1), so that seeding
-    // reads a row no further than its last zero.
-    Index* lastZero;     // rowCount, or none when columns are reduced
+    // When columns are reduced, the first row where each column became 0 (or rowCount).
+    Index* firstZero;    // colCount, or none when rows are reduced
+    // When rows are reduced: how many columns each row became 0 in, the first zeroListSize of
+    // them in ascending order, and the last (or -1). Seeding then reads no element of a row
+    // but after its last listed zero, and none after its last.
+    Index* zeroCount;    // rowCount, or none when columns are reduced
+    Index* zeroColumns;  // zeroListSize * rowCount, or none
+    Index* lastZero;     // rowCount, or none
 };
 
 // What the phases share. The driver takes every buffer from the host allocator and releases it:

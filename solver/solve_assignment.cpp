@@ -351,25 +351,30 @@ void gatherRowMinima(ColumnAt columnAt, Index rows, Index cols, double* rowMinim
     }
 }
 
-// Row r became 0 in column c, the columns coming in ascending order.
-inline void noteZero(Index* firstZero, Index* lastZero, Index r, Index c, Index cols) {
-    if (firstZero[r] == cols) firstZero[r] = c;
-    lastZero[r] = c;
+// No row has become 0 yet.
+void clearZeros(Reduction& d, Index rows) {
+    for (Index r = 0; r < rows; ++r) {
+        d.zeroCount[r] = 0;
+        d.lastZero[r] = -1;
+    }
 }
 
-// Subtracts each row's minimum (gatherRowMinima; a NaN first element turns its row into NaN).
-// firstZero[r] and lastZero[r] get the first and the last column where row r became 0, or cols
-// and -1. minimaKnown: the copy gathered the minima already.
-void reduceRows(double* work, Index rows, Index cols, double* rowMinimum, Index* firstZero,
-                Index* lastZero, bool minimaKnown) {
-    for (Index r = 0; r < rows; ++r) {
-        firstZero[r] = cols;
-        lastZero[r] = -1;
-    }
+// Row r became 0 in column c, the columns coming in ascending order.
+inline void noteZero(Reduction& d, Index r, Index c) {
+    const Index n = d.zeroCount[r]++;
+    if (n < zeroListSize) d.zeroColumns[zeroListSize * r + n] = c;
+    d.lastZero[r] = c;
+}
+
+// Subtracts each row's minimum (gatherRowMinima; a NaN first element turns its row into NaN),
+// and notes where rows became 0 (Reduction). minimaKnown: the copy gathered the minima already.
+void reduceRows(double* work, Index rows, Index cols, Reduction& reduction, bool minimaKnown) {
+    double* rowMinimum = reduction.rowMinimum;
+    clearZeros(reduction, rows);
     if (!minimaKnown)
         gatherRowMinima([&](Index c) { return MemoryColumn{work + rows * c}; }, rows, cols,
                         rowMinimum);
-    // Few elements become 0: the rows' first zeros are looked for only where they do.
+    // Few elements become 0: zeros are noted only where they do.
     for (Index c = 0; c < cols; ++c) {
         double* column = work + rows * c;
         Index r = 0;
@@ -381,12 +386,12 @@ void reduceRows(double* work, Index rows, Index cols, double* rowMinimum, Index*
             const int zeros = laneBits(d == both(0.0));
             if (zeros == 0) continue;
             for (Index j = 0; j < 2; ++j)
-                if ((zeros >> j & 1) != 0) noteZero(firstZero, lastZero, r + j, c, cols);
+                if ((zeros >> j & 1) != 0) noteZero(reduction, r + j, c);
         }
 #endif
         for (; r < rows; ++r) {
             column[r] = column[r] - rowMinimum[r];
-            if (column[r] == 0) noteZero(firstZero, lastZero, r, c, cols);
+            if (column[r] == 0) noteZero(reduction, r, c);
         }
     }
 }
@@ -455,7 +460,8 @@ void reduceColumns(double* work, Index rows, Index cols, Index* firstZero) {
 }
 
 // The reduction for the offset search, which reads R from the caller's matrix: the minima of the
-// reduced direction, zeros for the other, and the reduced lines' first zeros; nothing is written.
+// reduced direction, zeros for the other, and where the reduced lines became 0 (Reduction);
+// nothing is written.
 // The check gathered the minima with +inf lowering none (the row minima only while no element is
 // -inf: rowsKnown). The forbidden value is above every finite element, so a line's minimum over
 // its elements with forbidden pairs replaced is what was gathered where that is finite, and the
@@ -467,17 +473,13 @@ void reduceWithoutCopy(SolverState& s, bool rowsKnown, const Index* leastFrom) {
     using namespace searchBookkeeping;
     const Index rows = s.rowCount, cols = s.colCount;
     Reduction& d = s.reduction;
-    Index* firstZero = d.firstZero;
     if (rows <= cols) {
         for (Index c = 0; c < cols; ++c) d.colMinimum[c] = 0;
         if (!rowsKnown)
             gatherRowMinima([&](Index c) { return costColumn(s, c); }, rows, cols, d.rowMinimum);
-        Index* lastZero = d.lastZero;
-        for (Index r = 0; r < rows; ++r) {
+        for (Index r = 0; r < rows; ++r)
             if (d.rowMinimum[r] > DBL_MAX) d.rowMinimum[r] = d.forbiddenValue;
-            firstZero[r] = cols;
-            lastZero[r] = -1;
-        }
+        clearZeros(d, rows);
         // On the way, each column's least element of R, which bounds every key of the column
         // from below for the rest of the call (keys only grow): a listed column starts with an
         // empty list that says so, and is read for its list only once a search reaches that far.
@@ -498,8 +500,7 @@ void reduceWithoutCopy(SolverState& s, bool rowsKnown, const Index* leastFrom) {
                     zeros |= laneBits(x == both(0.0)) << (2 * i);
                 }
                 for (; zeros != 0; zeros &= zeros - 1)
-                    noteZero(firstZero, lastZero, r + __builtin_ctz(static_cast<unsigned>(zeros)), c,
-                             cols);
+                    noteZero(d, r + __builtin_ctz(static_cast<unsigned>(zeros)), c);
             }
             leastPair[0] = lesser(leastPair[1], leastPair[0]);
             leastPair[2] = lesser(leastPair[3], leastPair[2]);
@@ -509,7 +510,7 @@ void reduceWithoutCopy(SolverState& s, bool rowsKnown, const Index* leastFrom) {
             for (; r < rows; ++r) {
                 const double x = column.at(r);
                 if (x < least) least = x;
-                if (x == 0) noteZero(firstZero, lastZero, r, c, cols);
+                if (x == 0) noteZero(d, r, c);
             }
             if (listed) s.offset.topLeast[c] = s.offset.topBound[c] = least;
         }
@@ -529,7 +530,7 @@ void reduceWithoutCopy(SolverState& s, bool rowsKnown, const Index* leastFrom) {
             }
 #endif
             while (column.at(r) != least) ++r;  // the least value is one of the column's
-            firstZero[c] = r;
+            d.firstZero[c] = r;
             d.colMinimum[c] = column.at(r);
         }
     }
@@ -584,14 +585,25 @@ void placeStar(SolverState& s, Index r, Index c) {
     s.colCover[c] = 1;
 }
 
-// Rows in ascending order, each starring its first zero in a column not yet taken. No row holds a
-// zero outside its firstZero and lastZero columns, so the scan runs between them: most rows hold
-// one zero, and a row whose zero is taken is not read across.
+// Rows in ascending order, each starring its first zero in a column not yet taken: from its
+// listed zeros, and only when they are all taken and the row has more, by reading it from after
+// the last listed one up to its last zero (the cover first: a taken column's element, a line of
+// memory each, is not read).
 void seedByRows(SolverState& s) {
     const Index rows = s.rowCount;
+    const Reduction& d = s.reduction;
     for (Index r = 0; r < rows; ++r) {
-        for (Index c = s.reduction.firstZero[r]; c <= s.reduction.lastZero[r]; ++c) {
-            if (reducedElement(s, r, c) == 0 && !s.colCover[c]) {
+        const Index count = d.zeroCount[r], listed = count < zeroListSize ? count : zeroListSize;
+        const Index* zeros = d.zeroColumns + zeroListSize * r;
+        Index i = 0;
+        while (i < listed && s.colCover[zeros[i]]) ++i;
+        if (i < listed) {
+            placeStar(s, r, zeros[i]);
+            continue;
+        }
+        if (count <= zeroListSize) continue;
+        for (Index c = zeros[zeroListSize - 1] + 1; c <= d.lastZero[r]; ++c) {
+            if (!s.colCover[c] && reducedElement(s, r, c) == 0) {
                 placeStar(s, r, c);
                 break;
             }
@@ -716,7 +728,9 @@ std::uint64_t layOutScratch(SolverState* state, void* block, std::uint64_t rows,
     take(offset.colEvents, history ? cols : 0);
     take(offset.colLastEvent, history ? cols : 0);
     take(offset.rowKnown, history ? rows : 0);
-    take(s.reduction.firstZero, rows <= cols ? rows : cols);
+    take(s.reduction.firstZero, rows <= cols ? 0 : cols);
+    take(s.reduction.zeroCount, rows <= cols ? rows : 0);
+    take(s.reduction.zeroColumns, rows <= cols ? zeroListSize * rows : 0);
     take(s.reduction.lastZero, rows <= cols ? rows : 0);
     take(offset.unlisted, cols);  // bytes last
     take(s.nextStarMask, zeroFlags ? rows * cols : 0);
@@ -795,8 +809,7 @@ void seed(SolverState& s) {
 void reduceAndSeed(SolverState& s, bool minimaKnown) {
     if (s.rowCount <= s.colCount) {
         s.targetStars = s.rowCount;
-        reduceRows(s.workMatrix, s.rowCount, s.colCount, s.reduction.rowMinimum,
-                   s.reduction.firstZero, s.reduction.lastZero, minimaKnown);
+        reduceRows(s.workMatrix, s.rowCount, s.colCount, s.reduction, minimaKnown);
     } else {
         s.targetStars = s.colCount;
         reduceColumns(s.workMatrix, s.rowCount, s.colCount, s.reduction.firstZero);
