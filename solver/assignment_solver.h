@@ -105,7 +105,7 @@ struct ElementSearch {
 constexpr Index columnTopSize = 8;
 
 // How many of a row's zero columns the row reduction lists (Reduction::zeroColumns).
-constexpr Index zeroListSize = 8;
+constexpr Index zeroListSize = 16;
 constexpr Index listedRows = 64;
 
 // A cover in the offset search's history: in search `search`, when `shift` shifts of the call had
