@@ -239,7 +239,15 @@ void writeZeroFlags(SolverState& state, Index c, double target) {
     const ReducedColumn column = reducedColumn(state, c);
     unsigned char* flags = state.offset.zeroFlags + rows * c;
     const double* offset = state.offset.rowOffset;
-    for (Index r = 0; r < rows; ++r) flags[r] = column.at(r) + offset[r] == target ? 1 : 0;
+    Index r = 0;
+#if defined(PAIRSOLVE_PAIRS)
+    for (; r + 2 <= rows; r += 2) {
+        const int zero = laneBits(column.pairAt(r) + load(offset + r) == both(target));
+        flags[r] = static_cast<unsigned char>(zero & 1);
+        flags[r + 1] = static_cast<unsigned char>(zero >> 1);
+    }
+#endif
+    for (; r < rows; ++r) flags[r] = column.at(r) + offset[r] == target ? 1 : 0;
 }
 
 // The first row from `from` on whose flag is set and whose row is uncovered, or rows. Both are
