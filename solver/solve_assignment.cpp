@@ -185,9 +185,6 @@ Scan copyAndCheck(double* workMatrix, const double* costMatrix, Index rows, Inde
                     Pair low[2] = {both(least), both(least)};
                     PairMask notNegative = atLeast(lowest, lowest);
                     PairMask multiple = notNegative;  // all set
-                    const Pair unit = both(std::ldexp(1.0, lowBit)),
-                               scale = both(std::ldexp(1.0, lowestBits ? -lowBit : 0)),
-                               integral = both(0x1p52);
                     const auto step = [&](Index i, int k) {
                         const Pair v = load(from + i);
                         if (copy) store(to + i, v);
@@ -195,16 +192,24 @@ Scan copyAndCheck(double* workMatrix, const double* costMatrix, Index rows, Inde
                         notNegative = bothOf(notNegative, atLeast(v, lowest));
                         top[k] = greater(v, top[k]);
                         low[k] = lesser(v, low[k]);
-                        if (lowestBits) {
-                            const Pair x = v * scale;
+                        return v;
+                    };
+                    // Two loops, so that the common one carries no test of lowestBits a pair.
+                    Index r;
+                    if (lowestBits) {
+                        const Pair unit = both(std::ldexp(1.0, lowBit)),
+                                   scale = both(std::ldexp(1.0, -lowBit)), integral = both(0x1p52);
+                        r = overPairs(start, end, [&](Index i, int k) {
+                            const Pair v = step(i, k), x = v * scale;
                             const PairMask whole = eitherOf(
                                 (PairMask)((x + integral) - integral == x), atLeast(x, integral));
                             multiple = bothOf(multiple,
                                               eitherOf((PairMask)(v == lowest),
                                                        bothOf(atLeast(v, unit), whole)));
-                        }
-                    };
-                    Index r = overPairs(start, end, step);
+                        });
+                    } else {
+                        r = overPairs(start, end, step);
+                    }
                     bool held = laneBits(notNegative) == 3;
                     bool kept = laneBits(multiple) == 3;
                     double largest = largestOf(top[0], top[1]);
