@@ -103,10 +103,10 @@ struct ElementSearch {
 // How many of each column's smallest keys the offset search keeps, in matrices of at least
 // listedRows rows (shorter columns are read as fast as a list is consulted).
 constexpr Index columnTopSize = 8;
+constexpr Index listedRows = 64;
 
 // How many of a row's zero columns the row reduction lists (Reduction::zeroColumns).
 constexpr Index zeroListSize = 16;
-constexpr Index listedRows = 64;
 
 // A cover in the offset search's history: in search `search`, when `shift` shifts of the call had
 // been made, a row was covered and its star's column uncovered. Each record is in that row's list
