@@ -92,9 +92,8 @@ struct ElementSearch {
     // The plain search keeps colMinimum over the uncovered rows, gathered when coveredCount was
     // minimumCovered[c] (-1: to be gathered); it knows no row.
     Index* minimumCovered;          // colCount
-    // The plain search's shift lists the uncovered and the covered columns afresh, in ascending
-    // order, so that its passes over them test no cover a column: a test the branch predictor
-    // misses about as often as not, which cost more than the small columns' arithmetic.
+    // The plain search's shift lists the uncovered and the covered columns here afresh
+    // (listColumns in search_bookkeeping.h).
     Index* uncoveredColumns;        // colCount
     Index* coveredColumns;          // colCount
     Index shiftsMade;               // shifts in the whole call

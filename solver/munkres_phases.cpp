@@ -500,14 +500,8 @@ Phase shiftByMinimum(SolverState& state) {
     const double* exclusion = matching.rowExclusion;
     Index* uncovered = element.uncoveredColumns;
     Index* covered = element.coveredColumns;
-    Index uncoveredCount = 0, coveredCount = 0;
-    for (Index c = 0; c < cols; ++c) {
-        const Index k = state.colCover[c] != 0 ? 1 : 0;
-        uncovered[uncoveredCount] = c;
-        covered[coveredCount] = c;
-        uncoveredCount += 1 - k;
-        coveredCount += k;
-    }
+    const Index uncoveredCount = listColumns(state, uncovered, covered);
+    const Index coveredCount = cols - uncoveredCount;
     double h = mxGetInf();
     for (Index i = 0; i < uncoveredCount; ++i) {
         const Index c = uncovered[i];

@@ -755,7 +755,7 @@ Index firstWithin(const double* values, Index from, Index count, double limit) {
 // the search gave up.
 double leastUncoveredValue(SolverState& state, Index& tied) {
     OffsetSearch& o = state.offset;
-    const Index rows = state.rowCount, cols = state.colCount;
+    const Index rows = state.rowCount;
     const double m = margin(o);
     const auto upper = [&](Index c) { return o.keyBound[c] * m - target(o, c); };
     const auto reach = [&](Index c, double bound) { return (bound + target(o, c)) * m; };
@@ -862,15 +862,9 @@ double leastUncoveredValue(SolverState& state, Index& tied) {
 // The columns whose smallest value equals h are the ones that may now hold an uncovered zero.
 double leastExactValue(SolverState& state, Index& tied) {
     OffsetSearch& o = state.offset;
-    const Index cols = state.colCount;
-    // The uncovered columns in ascending order, listed first without a branch a column: the
-    // passes below then test no cover (a test the branch predictor misses about as often as not).
+    // The uncovered columns, listed first (listColumns).
     Index* uncovered = o.waitingColumns;
-    Index count = 0;
-    for (Index c = 0; c < cols; ++c) {
-        uncovered[count] = c;
-        count += state.colCover[c] != 0 ? 0 : 1;
-    }
+    const Index count = listColumns(state, uncovered, nullptr);
     double least = infinity;
     for (Index i = 0; i < count; ++i) {
         const Index c = uncovered[i];
@@ -1045,7 +1039,6 @@ Phase coverStarColumns(SolverState& state) {
 Phase shiftByMinimum(SolverState& state) {
     OffsetSearch& o = state.offset;
     Matching& matching = state.matching;
-    const Index cols = state.colCount;
     Index tied = 0;
     const double h = o.exact ? leastExactValue(state, tied) : leastUncoveredValue(state, tied);
     if (o.gaveUp) return Phase::restart;
