@@ -80,12 +80,18 @@ struct Scan {
     bool anyInfinity;  // an element is +inf or -inf: a forbidden pair
     bool anyNegativeInfinity;  // an element is -inf
     MatrixSummary summary;
+    bool zerosNoted;  // copyAndCheck noted the rows' zeros and the column bounds
 };
 
 // Runs step(i, k) on the pairs of rows from start on, two pairs a step (k, 0 or 1, tells which
-// chain a pair joins), and returns where they end: a last odd row is left to the caller.
+// chain a pair joins), and returns where they end: a last odd row is left to the caller. Always
+// inlined, so that the chains stay in registers: the check is too long for the compiler to inline
+// it by itself.
 template <class Step>
-Index overPairs(Index start, Index end, Step step) {
+#if defined(__GNUC__)
+__attribute__((always_inline))
+#endif
+inline Index overPairs(Index start, Index end, Step step) {
     Index r = start;
     for (; r + 4 <= end; r += 4) {
         step(r, 0);
@@ -96,6 +102,21 @@ Index overPairs(Index start, Index end, Step step) {
         r += 2;
     }
     return r;
+}
+
+// No row has become 0 yet.
+void clearZeros(Reduction& d, Index rows) {
+    for (Index r = 0; r < rows; ++r) {
+        d.zeroCount[r] = 0;
+        d.lastZero[r] = -1;
+    }
+}
+
+// Row r became 0 in column c, the columns coming in ascending order.
+inline void noteZero(Reduction& d, Index r, Index c) {
+    const Index n = d.zeroCount[r]++;
+    if (n < zeroListSize) d.zeroColumns[zeroListSize * r + n] = c;
+    d.lastZero[r] = c;
 }
 
 #if defined(PAIRSOLVE_PAIRS)
@@ -125,11 +146,28 @@ inline double leastOf(searchBookkeeping::Pair a, searchBookkeeping::Pair b) {
 // this reading starts there: the start of the block (or the row) where the least last went down.
 // No element above that row compares equal to the least, as each was above the least of its
 // time, and that was above the column's.
-template <bool copy>
+//
+// With noteZeros (and rowMinimum), the pass also does what the row reduction of the offset search
+// would read the matrix again for, where the row minima hold (no -inf; a row of +inf alone is
+// settled by the driver): each row's zero columns (Reduction's lists) and, in colBound, a lower
+// bound on each column's elements of R. Row r's zeros in R are the finite elements equal to its
+// minimum, as x - m is 0 only where x == m: the first is where the minimum last went down, the
+// others tie with it later on. So an element at or below its row's minimum so far, m, either
+// lowers it (the row's list starts again at this column) or ties with it (one more column): a
+// branch taken rarely, as a minimum soon stops falling. Only that branch writes the minima. Every
+// other finite element x has x >= m >= the final minimum, so fl(x - m) is at most its element
+// of R; the least of those (with a negative value, from a lowering, standing for 0) bounds the
+// column's finite elements, and the driver bounds its forbidden pairs. As a failed first reading
+// of a block is followed by another reading of the same elements, a tie already noted in this
+// column (lastZero) is not noted again; a lowering cannot recur, nor can a lower bound suffer
+// from a repeat. While the lowest bits are gathered, blocks are read in lanes without noting:
+// dense ties would take the branch too often. So where that happens after the first column,
+// zerosNoted is cleared, and the driver's reduction gathers it all.
+template <bool copy, bool noteZeros>
 Scan copyAndCheck(double* workMatrix, const double* costMatrix, Index rows, Index cols,
                   bool lowestBits, std::uint64_t limit, double* rowMinimum, double* colLeast,
-                  Index* leastFrom) {
-    Scan scan{-1.0, false, false, false, MatrixSummary{}};
+                  Index* leastFrom, Reduction* zeros, double* colBound) {
+    Scan scan{-1.0, false, false, false, MatrixSummary{}, noteZeros};
     constexpr int notExact = -2000;  // a lowest bit no largest element can stay within the bound from
     // Shorter blocks when colLeast: where a column's least last went down is where the reading
     // for its first zero starts.
@@ -141,15 +179,79 @@ Scan copyAndCheck(double* workMatrix, const double* costMatrix, Index rows, Inde
         double* to = copy ? workMatrix + rows * c : nullptr;
         // The first column starts the minima; each later one lowers them, `m > x` on each row.
         double* minima = c > 0 ? rowMinimum : nullptr;
-        if (c == 0 && rowMinimum != nullptr)
+        if (c == 0 && rowMinimum != nullptr) {
             for (Index r = 0; r < rows; ++r) rowMinimum[r] = from[r];
+            if (noteZeros) {
+                // Each finite element of the first column is its row's minimum so far.
+                for (Index r = 0; r < rows; ++r) {
+                    const bool finite = from[r] >= -DBL_MAX && from[r] <= DBL_MAX;
+                    zeros->zeroCount[r] = finite ? 1 : 0;
+                    zeros->zeroColumns[zeroListSize * r] = 0;
+                    zeros->lastZero[r] = finite ? 0 : -1;
+                }
+                colBound[0] = 0;
+            }
+        }
         double least = infinity;  // the column's, when colLeast
         Index leastRow = 0;       // where least last went down
+        double bound = infinity;  // with noteZeros: the least fl(x - m) of the column
+        // Row r's finite element v at or below its minimum so far, m (noteZeros).
+        const auto noteLow = [&](Index r, double v, double m) {
+            if (v < m) {
+                minima[r] = v;
+                zeros->zeroCount[r] = 1;
+                zeros->zeroColumns[zeroListSize * r] = c;
+                zeros->lastZero[r] = c;
+            } else if (zeros->lastZero[r] != c) {
+                noteZero(*zeros, r, c);
+            }
+        };
         // Row r's element v into the copy, and into its row's minimum, `m > x`.
         const auto copyAndLower = [&](Index r, double v) {
             if (copy) to[r] = v;
-            if (minima != nullptr && minima[r] > v) minima[r] = v;
+            if (minima == nullptr) return;
+            const double m = minima[r];
+            if (noteZeros && v >= -DBL_MAX && v <= DBL_MAX) {
+                if (v <= m) noteLow(r, v, m);
+                if (bound > v - m) bound = v - m;
+            }
+            if (m > v) minima[r] = v;
         };
+#if defined(PAIRSOLVE_PAIRS)
+        // In lanes, with noteZeros, rows go by in groups of 16: each finite element x gives
+        // x - m, which is at most 0 exactly where x <= m (and -inf where m is +inf), while +inf
+        // gives +inf or NaN (+inf - +inf), which no minimum takes. So the least x - m of a group
+        // tells both whether one of its rows needs noteLow (the group is then read again, row by
+        // row) and the group's share of the bound: two operations an element.
+        searchBookkeeping::Pair differences[2];
+        const auto startGroup = [&] {
+            differences[0] = differences[1] = searchBookkeeping::both(infinity);
+        };
+        const auto endGroup = [&](Index first, Index last) {
+            const double groupLeast = leastOf(differences[0], differences[1]);
+            if (groupLeast <= 0) {
+                for (Index r = first; r < last; ++r) {
+                    const double v = from[r], m = minima[r];
+                    if (v >= -DBL_MAX && v <= m) noteLow(r, v, m);
+                }
+            }
+            if (bound > groupLeast) bound = groupLeast;
+            startGroup();
+        };
+        // Step (see overPairs) over the rows from start to end, and the groups' ends.
+        const auto overRows = [&](Index start, Index end, auto step) {
+            if (!noteZeros || minima == nullptr) return overPairs(start, end, step);
+            startGroup();
+            Index r = start;
+            for (; r + 16 <= end; r += 16) {
+                overPairs(r, r + 16, step);
+                endGroup(r, r + 16);
+            }
+            const Index last = overPairs(r, end, step);
+            endGroup(r, last);
+            return last;
+        };
+#endif
         for (Index start = 0; start < rows; start += blockSize) {
             const Index end = std::min(start + blockSize, rows);
             for (Index r = start; r < end; r += 8) searchBookkeeping::prefetchAhead(from + r);
@@ -185,13 +287,18 @@ Scan copyAndCheck(double* workMatrix, const double* costMatrix, Index rows, Inde
                     Pair low[2] = {both(least), both(least)};
                     PairMask notNegative = atLeast(lowest, lowest);
                     PairMask multiple = notNegative;  // all set
-                    const auto step = [&](Index i, int k) {
+                    const auto step = [&](Index i, int k, auto noting) {
                         const Pair v = load(from + i);
                         if (copy) store(to + i, v);
-                        if (minima != nullptr) store(minima + i, lesser(v, load(minima + i)));
+                        if (minima != nullptr) {
+                            if constexpr (decltype(noting)::value)
+                                differences[k] = lesser(v - load(minima + i), differences[k]);
+                            else
+                                store(minima + i, lesser(v, load(minima + i)));
+                        }
                         notNegative = bothOf(notNegative, atLeast(v, lowest));
                         top[k] = greater(v, top[k]);
-                        low[k] = lesser(v, low[k]);
+                        if (colLeast != nullptr) low[k] = lesser(v, low[k]);
                         return v;
                     };
                     // Two loops, so that the common one carries no test of lowestBits a pair.
@@ -199,8 +306,9 @@ Scan copyAndCheck(double* workMatrix, const double* costMatrix, Index rows, Inde
                     if (lowestBits) {
                         const Pair unit = both(std::ldexp(1.0, lowBit)),
                                    scale = both(std::ldexp(1.0, -lowBit)), integral = both(0x1p52);
+                        if (minima != nullptr) scan.zerosNoted = false;
                         r = overPairs(start, end, [&](Index i, int k) {
-                            const Pair v = step(i, k), x = v * scale;
+                            const Pair v = step(i, k, std::false_type{}), x = v * scale;
                             const PairMask whole = eitherOf(
                                 (PairMask)((x + integral) - integral == x), atLeast(x, integral));
                             multiple = bothOf(multiple,
@@ -208,7 +316,9 @@ Scan copyAndCheck(double* workMatrix, const double* costMatrix, Index rows, Inde
                                                        bothOf(atLeast(v, unit), whole)));
                         });
                     } else {
-                        r = overPairs(start, end, step);
+                        r = overRows(start, end, [&](Index i, int k) {
+                            step(i, k, std::bool_constant<noteZeros>{});
+                        });
                     }
                     bool held = laneBits(notNegative) == 3;
                     bool kept = laneBits(multiple) == 3;
@@ -246,7 +356,12 @@ Scan copyAndCheck(double* workMatrix, const double* costMatrix, Index rows, Inde
                         const Pair v = load(from + i);
                         if (copy) store(to + i, v);
                         // (A -inf lowers the minima here too: they do not hold then.)
-                        if (minima != nullptr) store(minima + i, lesser(v, load(minima + i)));
+                        if (minima != nullptr) {
+                            if (noteZeros)
+                                differences[k] = lesser(v - load(minima + i), differences[k]);
+                            else
+                                store(minima + i, lesser(v, load(minima + i)));
+                        }
                         const PairMask finite = atMost(v, highest);
                         notNegative = bothOf(notNegative, atLeast(v, lowest));
                         allFinite = bothOf(allFinite, finite);
@@ -255,7 +370,7 @@ Scan copyAndCheck(double* workMatrix, const double* costMatrix, Index rows, Inde
                         top[k] = greater((Pair)bothOf((PairMask)v, finite), top[k]);
                         if (colLeast != nullptr) low[k] = lesser(v, low[k]);
                     };
-                    Index r = overPairs(start, end, step);
+                    Index r = overRows(start, end, step);
                     int odd = laneBits(notNegative) != 3;     // a lane not in [0, +inf]
                     int infinite = laneBits(allFinite) != 3;  // a lane at +inf
                     int anyFinite = laneBits(someFinite) != 0;
@@ -317,6 +432,7 @@ Scan copyAndCheck(double* workMatrix, const double* costMatrix, Index rows, Inde
             colLeast[c] = least;
             leastFrom[c] = leastRow;
         }
+        if (noteZeros && c > 0) colBound[c] = bound > 0 ? bound : 0;
     }
     if (scan.maxFinite > 0) scan.summary.largest = scan.maxFinite;
     return scan;
@@ -354,21 +470,6 @@ void gatherRowMinima(ColumnAt columnAt, Index rows, Index cols, double* rowMinim
             if (rowMinimum[r] > v) rowMinimum[r] = v;
         }
     }
-}
-
-// No row has become 0 yet.
-void clearZeros(Reduction& d, Index rows) {
-    for (Index r = 0; r < rows; ++r) {
-        d.zeroCount[r] = 0;
-        d.lastZero[r] = -1;
-    }
-}
-
-// Row r became 0 in column c, the columns coming in ascending order.
-inline void noteZero(Reduction& d, Index r, Index c) {
-    const Index n = d.zeroCount[r]++;
-    if (n < zeroListSize) d.zeroColumns[zeroListSize * r + n] = c;
-    d.lastZero[r] = c;
 }
 
 // Subtracts each row's minimum (gatherRowMinima; a NaN first element turns its row into NaN),
@@ -474,11 +575,37 @@ void reduceColumns(double* work, Index rows, Index cols, Index* firstZero) {
 // them. A column's least value is its minimum up to the sign of a zero, and the first element
 // equal to it is the one whose bits the minimum takes (columnMinimum), which is also the
 // column's first zero; it is looked for from leastFrom[c] on (copyAndCheck).
-void reduceWithoutCopy(SolverState& s, bool rowsKnown, const Index* leastFrom) {
+// zerosNoted: the check noted the rows' zeros and left bounds on the columns' finite elements of
+// R in colMinimum (copyAndCheck); where the row minima hold too, only rows of +inf alone and the
+// forbidden pairs are left to settle, and nothing is read. Otherwise, the pass below gathers all
+// of it.
+void reduceWithoutCopy(SolverState& s, bool rowsKnown, bool zerosNoted, const Index* leastFrom) {
     using namespace searchBookkeeping;
     const Index rows = s.rowCount, cols = s.colCount;
     Reduction& d = s.reduction;
-    if (rows <= cols) {
+    if (rows <= cols && rowsKnown && zerosNoted) {
+        // A row of +inf alone has the forbidden value for its minimum, and so 0 in every column.
+        double most = 0;  // the largest row minimum
+        for (Index r = 0; r < rows; ++r) {
+            if (d.rowMinimum[r] > DBL_MAX) {
+                d.rowMinimum[r] = d.forbiddenValue;
+                d.zeroCount[r] = cols;
+                for (Index c = 0; c < cols && c < zeroListSize; ++c)
+                    d.zeroColumns[zeroListSize * r + c] = c;
+                d.lastZero[r] = cols - 1;
+            }
+            if (most < d.rowMinimum[r]) most = d.rowMinimum[r];
+        }
+        // A forbidden pair's element of R, fl(forbiddenValue - m), is at least
+        // fl(forbiddenValue - most), as rounding keeps order (+inf when there is none).
+        const double forbiddenLeast = d.forbiddenValue - most;
+        const bool listed = rows >= listedRows;
+        for (Index c = 0; c < cols; ++c) {
+            const double least = d.colMinimum[c] < forbiddenLeast ? d.colMinimum[c] : forbiddenLeast;
+            if (listed) s.offset.topLeast[c] = s.offset.topBound[c] = least;
+            d.colMinimum[c] = 0;
+        }
+    } else if (rows <= cols) {
         for (Index c = 0; c < cols; ++c) d.colMinimum[c] = 0;
         if (!rowsKnown)
             gatherRowMinima([&](Index c) { return costColumn(s, c); }, rows, cols, d.rowMinimum);
@@ -654,7 +781,7 @@ constexpr std::uint64_t knownPerLine = 16;
 // the certified offset search's history and known elements are part of it; zeroFlags: the exact
 // offset search's zero flags (nextStarMask) are.
 std::uint64_t layOutScratch(SolverState* state, void* block, std::uint64_t rows,
-                            std::uint64_t cols, bool history, bool zeroFlags) {
+                            std::uint64_t cols, bool history, bool zeroFlags, bool rowZeros) {
     std::uint64_t used = 0;
     char* base = static_cast<char*>(block);
     const auto take = [&](auto*& part, std::uint64_t count) {
@@ -734,9 +861,10 @@ std::uint64_t layOutScratch(SolverState* state, void* block, std::uint64_t rows,
     take(offset.colLastEvent, history ? cols : 0);
     take(offset.rowKnown, history ? rows : 0);
     take(s.reduction.firstZero, rows <= cols ? 0 : cols);
-    take(s.reduction.zeroCount, rows <= cols ? rows : 0);
-    take(s.reduction.zeroColumns, rows <= cols ? zeroListSize * rows : 0);
-    take(s.reduction.lastZero, rows <= cols ? rows : 0);
+    const bool zeroLists = rowZeros && rows <= cols;
+    take(s.reduction.zeroCount, zeroLists ? rows : 0);
+    take(s.reduction.zeroColumns, zeroLists ? zeroListSize * rows : 0);
+    take(s.reduction.lastZero, zeroLists ? rows : 0);
     take(offset.unlisted, cols);  // bytes last
     take(s.nextStarMask, zeroFlags ? rows * cols : 0);
     if (state != nullptr) {
@@ -916,8 +1044,8 @@ void runSolve(double* assignment, double* cost, const double* costMatrix, std::i
     const std::size_t cols = static_cast<std::size_t>(colCount);
     const std::uint64_t sizeLimit = std::numeric_limits<std::size_t>::max();
     if (rows > std::numeric_limits<std::size_t>::max() / sizeof(double) / (cols + 1) ||
-        layOutScratch(nullptr, nullptr, rows, cols, true, false) > sizeLimit ||
-        layOutScratch(nullptr, nullptr, rows, cols, false, true) > sizeLimit)
+        layOutScratch(nullptr, nullptr, rows, cols, true, false, true) > sizeLimit ||
+        layOutScratch(nullptr, nullptr, rows, cols, false, true, true) > sizeLimit)
         mexErrMsgIdAndTxt(text::inputSizeId,
                           "A %d x %d matrix is too large to solve on this platform.",
                           static_cast<int>(rowCount), static_cast<int>(colCount));
@@ -940,26 +1068,39 @@ void runSolve(double* assignment, double* cost, const double* costMatrix, std::i
     double* rowMinimum;
     double* colMinimum = nullptr;
     Index* leastFrom = nullptr;
+    Reduction zeroLists{};  // the rows' zero lists, when the check notes them
     Scan scan;
     if (copyFirst) {
         workMatrix = static_cast<double*>(mxMalloc((elementCount + minimaCount) * sizeof(double)));
         rowMinimum = minimaCount > 0 ? workMatrix + elementCount : nullptr;
-        scan = copyAndCheck<true>(workMatrix, costMatrix, static_cast<Index>(rows),
-                                  static_cast<Index>(cols), !plain, exactLimit(rows + cols),
-                                  rowMinimum, nullptr, nullptr);
+        scan = copyAndCheck<true, false>(workMatrix, costMatrix, static_cast<Index>(rows),
+                                         static_cast<Index>(cols), !plain, exactLimit(rows + cols),
+                                         rowMinimum, nullptr, nullptr, nullptr, nullptr);
     } else {
         // The row minima, the column minima and, when columns are reduced, where the reading of
-        // each column for its first zero starts.
+        // each column for its first zero starts; when rows are reduced, the rows' zero lists
+        // (Reduction), which the check fills.
         const std::size_t fromCount = minimaCount > 0 ? 0 : cols;
-        lineMinima = static_cast<double*>(
-            mxMalloc((rows + cols) * sizeof(double) + fromCount * sizeof(Index)));
+        const std::size_t listCount = minimaCount > 0 ? (zeroListSize + 2) * rows : 0;
+        lineMinima = static_cast<double*>(mxMalloc((rows + cols) * sizeof(double) +
+                                                   (fromCount + listCount) * sizeof(Index)));
         rowMinimum = lineMinima;
         colMinimum = lineMinima + rows;
-        leastFrom = fromCount > 0 ? reinterpret_cast<Index*>(lineMinima + rows + cols) : nullptr;
-        scan = copyAndCheck<false>(nullptr, costMatrix, static_cast<Index>(rows),
-                                   static_cast<Index>(cols), true, exactLimit(rows + cols),
-                                   minimaCount > 0 ? rowMinimum : nullptr,
-                                   minimaCount > 0 ? nullptr : colMinimum, leastFrom);
+        Index* indexes = reinterpret_cast<Index*>(lineMinima + rows + cols);
+        leastFrom = fromCount > 0 ? indexes : nullptr;
+        if (minimaCount > 0) {
+            zeroLists.zeroCount = indexes;
+            zeroLists.lastZero = indexes + rows;
+            zeroLists.zeroColumns = indexes + 2 * rows;
+            scan = copyAndCheck<false, true>(nullptr, costMatrix, static_cast<Index>(rows),
+                                             static_cast<Index>(cols), true, exactLimit(rows + cols),
+                                             rowMinimum, nullptr, nullptr, &zeroLists, colMinimum);
+        } else {
+            scan = copyAndCheck<false, false>(nullptr, costMatrix, static_cast<Index>(rows),
+                                              static_cast<Index>(cols), true,
+                                              exactLimit(rows + cols), nullptr, colMinimum,
+                                              leastFrom, nullptr, nullptr);
+        }
     }
 
     if (scan.anyInfinite && scan.maxFinite == -1.0) {
@@ -1011,9 +1152,10 @@ void runSolve(double* assignment, double* cost, const double* costMatrix, std::i
     state.rowCover = flags + cols;
     const bool history = search == Search::offsetCertified;
     const bool zeroFlags = search == Search::offsetExact;
+    const bool copied = lineMinima == nullptr;  // else the line minima block holds the zero lists
     void* scratch = mxMalloc(
-        static_cast<std::size_t>(layOutScratch(nullptr, nullptr, rows, cols, history, zeroFlags)));
-    layOutScratch(&state, scratch, rows, cols, history, zeroFlags);
+        static_cast<std::size_t>(layOutScratch(nullptr, nullptr, rows, cols, history, zeroFlags, copied)));
+    layOutScratch(&state, scratch, rows, cols, history, zeroFlags, copied);
     state.rowCount = rowCount;
     state.colCount = colCount;
     state.assignment = assignment;
@@ -1031,11 +1173,16 @@ void runSolve(double* assignment, double* cost, const double* costMatrix, std::i
     state.reduction.negativeInfinity = scan.anyNegativeInfinity;
     state.reduction.rowMinimum = rowMinimum;
     state.reduction.colMinimum = colMinimum;
+    if (!copied) {
+        state.reduction.zeroCount = zeroLists.zeroCount;
+        state.reduction.zeroColumns = zeroLists.zeroColumns;
+        state.reduction.lastZero = zeroLists.lastZero;
+    }
     if (workMatrix != nullptr) {
         reduceAndSeed(state, !scan.anyInfinity);
     } else {
         state.targetStars = rows <= cols ? rowCount : colCount;
-        reduceWithoutCopy(state, !scan.anyNegativeInfinity, leastFrom);
+        reduceWithoutCopy(state, !scan.anyNegativeInfinity, scan.zerosNoted, leastFrom);
         seed(state);
     }
 

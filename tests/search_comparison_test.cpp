@@ -6,6 +6,7 @@
 // decision it breaks, even where the result happens to come out the same.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -177,11 +178,28 @@ std::vector<Matrix> magnitudes() {
 }
 
 // What callers solve: uniform doubles, and gated tracking (+inf beyond the gate), also in clutter;
-// and uniform doubles with forbidden pairs of both signs.
+// and uniform doubles with forbidden pairs of both signs. Also doubles that tie (k / 7) with whole
+// columns of +inf after a finite first one, and then with whole rows of +inf as well.
 std::vector<Matrix> doubles() {
     std::vector<Matrix> set;
     const std::int32_t shapes[][2] = {{50, 40}, {120, 120}, {90, 200}, {200, 90}, {300, 250}, {250, 300}};
     Source source(2026);
+    for (const auto& shape : {std::array<std::int32_t, 2>{100, 131}, {131, 100}}) {
+        const std::int32_t rows = shape[0], cols = shape[1];
+        Matrix m = filled(rows, cols, [](Source& s, std::int32_t, std::int32_t) {
+            return static_cast<double>(s.below(40)) / 7;
+        }, source);
+        for (int k = 0; k < 3; ++k) {
+            const auto c = static_cast<std::size_t>(source.between(1, cols - 1));
+            for (std::size_t r = 0; r < static_cast<std::size_t>(rows); ++r) m.data[r + rows * c] = inf;
+        }
+        set.push_back(m);
+        for (int k = 0; k < 3; ++k) {
+            const auto r = static_cast<std::size_t>(source.between(0, rows - 1));
+            for (std::size_t c = 0; c < static_cast<std::size_t>(cols); ++c) m.data[r + rows * c] = inf;
+        }
+        set.push_back(m);
+    }
     set.push_back(random_matrices::gatedClutter(source, 220, 160));
     for (const auto& shape : shapes) {
         set.push_back(random_matrices::gatedTracking(source, shape[0], shape[1]));
