@@ -352,7 +352,10 @@ Scan copyAndCheck(double* workMatrix, const double* costMatrix, Index rows, Inde
                     Pair low[2] = {both(least), both(least)};
                     PairMask notNegative = atLeast(lowest, lowest), allFinite = notNegative;
                     PairMask someFinite = atLeast(lowest, highest);  // all clear
-                    const auto step = [&](Index i, int k) {
+                    // Once a +inf and a finite element have been met, neither is looked for: the
+                    // lanes of +inf then stand at +0, which the largest so far is not below.
+                    const bool settled = scan.anyInfinity && scan.maxFinite >= 0;
+                    const auto step = [&](Index i, int k, auto settledNow) {
                         const Pair v = load(from + i);
                         if (copy) store(to + i, v);
                         // (A -inf lowers the minima here too: they do not hold then.)
@@ -364,16 +367,20 @@ Scan copyAndCheck(double* workMatrix, const double* costMatrix, Index rows, Inde
                         }
                         const PairMask finite = atMost(v, highest);
                         notNegative = bothOf(notNegative, atLeast(v, lowest));
-                        allFinite = bothOf(allFinite, finite);
-                        someFinite = eitherOf(someFinite, finite);
+                        if constexpr (!decltype(settledNow)::value) {
+                            allFinite = bothOf(allFinite, finite);
+                            someFinite = eitherOf(someFinite, finite);
+                        }
                         // +0 in place of +inf: the largest is exact wherever a lane is finite.
                         top[k] = greater((Pair)bothOf((PairMask)v, finite), top[k]);
                         if (colLeast != nullptr) low[k] = lesser(v, low[k]);
                     };
-                    Index r = overRows(start, end, step);
+                    Index r = settled ? overRows(start, end, [&](Index i, int k) {
+                        step(i, k, std::true_type{});
+                    }) : overRows(start, end, [&](Index i, int k) { step(i, k, std::false_type{}); });
                     int odd = laneBits(notNegative) != 3;     // a lane not in [0, +inf]
                     int infinite = laneBits(allFinite) != 3;  // a lane at +inf
-                    int anyFinite = laneBits(someFinite) != 0;
+                    int anyFinite = settled || laneBits(someFinite) != 0;
                     double largest = largestOf(top[0], top[1]);
                     double blockLeast = leastOf(low[0], low[1]);
                     for (; r < end; ++r) {
