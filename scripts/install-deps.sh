@@ -68,7 +68,13 @@ if [[ $(id -u) -eq 0 ]]; then
     dpkg --add-architecture "$arch"
   done
   echo "install-deps: installing ${missing[*]}"
-  apt-get update -qq
+  # A mirror caught mid-sync serves index files of the wrong size for a while: try again.
+  for attempt in 1 2 3 4 5 6; do
+    apt-get update -qq && break
+    [[ $attempt -eq 6 ]] && exit 1
+    echo "install-deps: apt-get update failed (attempt $attempt); trying again in 30 s" >&2
+    sleep 30
+  done
   "${apt_install[@]}" -qq -o Dpkg::Options::=--force-confdef -o Dpkg::Options::=--force-confold \
     "${missing[@]}"
 else
