@@ -306,16 +306,21 @@ struct CostColumn {
 };
 
 // Column c of the reduced matrix R, formed from the caller's matrix by the reduction's own
-// operations on each element, so to the same bits.
+// operations on each element, so to the same bits. Only one direction is reduced, and the other
+// one's minima are +0, which leaves every value's bits as they are (y - 0 is y, -0 included): so
+// only the reduced direction's minimum is subtracted.
 struct ReducedColumn {
     CostColumn cost;
     const double* rowMinimum;  // rowCount
     double colMinimum;
+    bool rowsReduced;
 
-    double at(Index r) const { return (cost.at(r) - rowMinimum[r]) - colMinimum; }
+    double at(Index r) const {
+        return rowsReduced ? cost.at(r) - rowMinimum[r] : cost.at(r) - colMinimum;
+    }
 #if defined(PAIRSOLVE_PAIRS)
     Pair pairAt(Index r) const {
-        return (cost.pairAt(r) - load(rowMinimum + r)) - both(colMinimum);
+        return rowsReduced ? cost.pairAt(r) - load(rowMinimum + r) : cost.pairAt(r) - both(colMinimum);
     }
 #endif
 };
@@ -328,7 +333,7 @@ inline CostColumn costColumn(const SolverState& state, Index c) {
 
 inline ReducedColumn reducedColumn(const SolverState& state, Index c) {
     return ReducedColumn{costColumn(state, c), state.reduction.rowMinimum,
-                         state.reduction.colMinimum[c]};
+                         state.reduction.colMinimum[c], state.rowCount <= state.colCount};
 }
 
 }  // namespace searchBookkeeping
