@@ -230,9 +230,19 @@ Scan copyAndCheck(double* workMatrix, const double* costMatrix, Index rows, Inde
         const auto endGroup = [&](Index first, Index last) {
             const double groupLeast = leastOf(differences[0], differences[1]);
             if (groupLeast <= 0) {
-                for (Index r = first; r < last; ++r) {
-                    const double v = from[r], m = minima[r];
-                    if (v >= -DBL_MAX && v <= m) noteLow(r, v, m);
+                // The rows again, the lanes where x - m <= 0 taken from a bit mask in ascending
+                // order (no branch a row).
+                using namespace searchBookkeeping;
+                unsigned low = 0;
+                Index r = first;
+                for (; r + 2 <= last; r += 2) {
+                    const Pair d = load(from + r) - load(minima + r);
+                    low |= static_cast<unsigned>(laneBits(atMost(d, both(0.0)))) << (r - first);
+                }
+                if (r < last && from[r] - minima[r] <= 0) low |= 1u << (r - first);
+                for (; low != 0; low &= low - 1) {
+                    const Index row = first + __builtin_ctz(low);
+                    noteLow(row, from[row], minima[row]);
                 }
             }
             if (bound > groupLeast) bound = groupLeast;
