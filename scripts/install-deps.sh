@@ -68,10 +68,14 @@ if [[ $(id -u) -eq 0 ]]; then
     dpkg --add-architecture "$arch"
   done
   echo "install-deps: installing ${missing[*]}"
-  # A mirror caught mid-sync serves index files of the wrong size for a while: try again.
+  # A mirror caught mid-sync serves index files of the wrong size for a while: try again. If it
+  # still fails, the lists that did load may hold every package missing, so the install decides.
   for attempt in 1 2 3 4 5 6; do
     apt-get update -qq && break
-    [[ $attempt -eq 6 ]] && exit 1
+    if [[ $attempt -eq 6 ]]; then
+      echo "install-deps: apt-get update failed $attempt times; installing from the lists it has" >&2
+      break
+    fi
     echo "install-deps: apt-get update failed (attempt $attempt); trying again in 30 s" >&2
     sleep 30
   done
