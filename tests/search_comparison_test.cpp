@@ -201,6 +201,10 @@ std::vector<Matrix> doubles() {
         set.push_back(m);
     }
     set.push_back(random_matrices::gatedClutter(source, 220, 160));
+    // A column of NaN that every assignment needs, after +inf and finite elements have been met:
+    // the check must tell its blocks from blocks of forbidden pairs.
+    set.push_back(random_matrices::gatedTracking(source, 128, 120));
+    for (std::size_t r = 0; r < 128; ++r) set.back().data[r + 128 * 100] = NaN;
     for (const auto& shape : shapes) {
         set.push_back(random_matrices::gatedTracking(source, shape[0], shape[1]));
         set.push_back(random_matrices::generate(source, Kind::uniform, shape[0], shape[1]));
