@@ -206,7 +206,8 @@ Scan copyAndCheck(double* workMatrix, const double* costMatrix, Index rows, Inde
                 noteZero(*zeros, r, c);
             }
         };
-        // Row r's element v into the copy, and into its row's minimum, `m > x`.
+        // Row r's element v into the copy, and into its row's minimum, `m > x` (with noteZeros,
+        // into its zeros and the column's bound too).
         const auto copyAndLower = [&](Index r, double v) {
             if (copy) to[r] = v;
             if (minima == nullptr) return;
