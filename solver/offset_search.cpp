@@ -726,11 +726,27 @@ Index firstUncoveredZero(SolverState& state, Index c, Index from) {
     return rows;
 }
 
-// Orders columns[0, waiting) by bound less target, lowest first.
-void sortWaiting(OffsetSearch& o, Index* columns, Index waiting) {
-    std::sort(columns, columns + waiting, [&o](Index a, Index b) {
+// Settles the columns[0, waiting) by bound less target, lowest first, each unless out(c) leaves
+// it out by then: what one finds brings the limit down, and most of the others then stay out. So
+// the lowest is found by one pass and settled, and only the columns still in after it are sorted.
+// (The order only saves work: each column settled gets its exact bound, whichever goes first.)
+template <class Out, class Settle>
+void settleLowestFirst(OffsetSearch& o, Index* columns, Index waiting, Out out, Settle settle) {
+    const auto lower = [&o](Index a, Index b) {
         return o.keyBound[a] - target(o, a) < o.keyBound[b] - target(o, b);
-    });
+    };
+    if (waiting == 0) return;
+    Index lowest = 0;
+    for (Index i = 1; i < waiting; ++i)
+        if (lower(columns[i], columns[lowest])) lowest = i;
+    std::swap(columns[0], columns[lowest]);
+    if (!out(columns[0])) settle(columns[0]);
+    Index kept = 0;
+    for (Index i = 1; i < waiting; ++i)
+        if (!out(columns[i])) columns[kept++] = columns[i];
+    std::sort(columns, columns + kept, lower);
+    for (Index i = 0; i < kept; ++i)
+        if (!out(columns[i])) settle(columns[i]);
 }
 
 // The first index from `from` on whose value is not above limit, or count. Most values are above
@@ -802,14 +818,13 @@ double leastUncoveredValue(SolverState& state, Index& tied) {
         if (!minimumExact(state, c) && !(o.keyBound[c] > reach(c, bound)))
             waitingColumns[waiting++] = c;
     }
-    sortWaiting(o, waitingColumns, waiting);
-    for (Index i = 0; i < waiting; ++i) {
-        const Index c = waitingColumns[i];
-        if (o.keyBound[c] > reach(c, bound)) continue;
-        settleBound(state, c);
-        const double u = upper(c);
-        if (u < bound) bound = u;
-    }
+    settleLowestFirst(
+        o, waitingColumns, waiting, [&](Index c) { return o.keyBound[c] > reach(c, bound); },
+        [&](Index c) {
+            settleBound(state, c);
+            const double u = upper(c);
+            if (u < bound) bound = u;
+        });
     tied = 0;
     for (Index i = 0; i < kept; ++i) {
         const Index c = o.tiedColumns[i];
@@ -878,14 +893,13 @@ double leastExactValue(SolverState& state, Index& tied) {
         if (!minimumExact(state, c) && o.keyBound[c] - target(o, c) < least)
             o.tiedColumns[waiting++] = c;
     }
-    sortWaiting(o, o.tiedColumns, waiting);
-    for (Index i = 0; i < waiting; ++i) {
-        const Index c = o.tiedColumns[i];
-        if (!(o.keyBound[c] - target(o, c) < least)) continue;
-        settleBound(state, c);
-        const double value = o.keyBound[c] - target(o, c);
-        if (value < least) least = value;
-    }
+    settleLowestFirst(
+        o, o.tiedColumns, waiting, [&](Index c) { return !(o.keyBound[c] - target(o, c) < least); },
+        [&](Index c) {
+            settleBound(state, c);
+            const double value = o.keyBound[c] - target(o, c);
+            if (value < least) least = value;
+        });
     // A column whose bound equals least may hold the value or not; the sweep tells.
     tied = 0;
     for (Index i = 0; i < count; ++i) {
