@@ -266,6 +266,15 @@ inline PairMask eitherOf(PairMask a, PairMask b) {
 #endif
 }
 
+// Set on each lane where a or b is NaN (SSE2's cmpunordpd).
+inline PairMask eitherNaN(Pair a, Pair b) {
+#if defined(__SSE2__)
+    return (PairMask)_mm_cmpunord_pd((__m128d)a, (__m128d)b);
+#else
+    return (a != a) | (b != b);
+#endif
+}
+
 // Bit i set where lane i of the mask is set (SSE2's movmskpd).
 inline int laneBits(PairMask mask) {
 #if defined(__SSE2__)

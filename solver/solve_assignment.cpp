@@ -166,7 +166,7 @@ inline double leastOf(searchBookkeeping::Pair a, searchBookkeeping::Pair b) {
 template <bool copy, bool noteZeros>
 Scan copyAndCheck(double* workMatrix, const double* costMatrix, Index rows, Index cols,
                   bool lowestBits, std::uint64_t limit, double* rowMinimum, double* colLeast,
-                  Index* leastFrom, Reduction* zeros, double* colBound) {
+                  Index* leastFrom, double* colNext, Reduction* zeros, double* colBound) {
     Scan scan{-1.0, false, false, false, MatrixSummary{}, noteZeros};
     constexpr int notExact = -2000;  // a lowest bit no largest element can stay within the bound from
     // Shorter blocks when colLeast: where a column's least last went down is where the reading
@@ -194,6 +194,19 @@ Scan copyAndCheck(double* workMatrix, const double* costMatrix, Index rows, Inde
         }
         double least = infinity;  // the column's, when colLeast
         Index leastRow = 0;       // where least last went down
+        // At most every element read but least and those of its block from leastRow on (colNext).
+        double next = infinity;
+        // A block's least, own, into the column's least and next: the least before, if own is
+        // below it, and own otherwise, as each of own's block is at least own.
+        const auto foldLeast = [&](double own, Index at) {
+            if (own < least) {
+                if (next > least) next = least;
+                least = own;
+                leastRow = at;
+            } else if (next > own) {
+                next = own;
+            }
+        };
         double bound = infinity;  // with noteZeros: the least fl(x - m) of the column
         // Row r's finite element v at or below its minimum so far, m (noteZeros).
         const auto noteLow = [&](Index r, double v, double m) {
@@ -308,10 +321,17 @@ Scan copyAndCheck(double* workMatrix, const double* costMatrix, Index rows, Inde
                 // multiple is read by the element-by-element reading, which lowers the bit.
                 if (onlyFinite) {
                     Pair top[2] = {both(scan.maxFinite), both(scan.maxFinite)};
-                    Pair low[2] = {both(least), both(least)};
+                    Pair low[2] = {both(infinity), both(infinity)};
                     PairMask notNegative = atLeast(lowest, lowest);
                     PairMask multiple = notNegative;  // all set
-                    const auto step = [&](Index i, int k, auto noting) {
+                    // With colLeast, the least of the lanes is below 0 where an element is (-inf
+                    // too), and as minpd and maxpd pass over a NaN, only NaN needs a test of its
+                    // own: one unordered comparison of the step's two pairs (pending, the first,
+                    // and the second), not a mask a pair.
+                    const bool leastTests = colLeast != nullptr;
+                    Pair pending = both(0.0);
+                    PairMask unordered = atLeast(lowest, highest);  // all clear
+                    const auto step = [&](Index i, int k, auto noting, auto byLeast) {
                         const Pair v = load(from + i);
                         if (copy) store(to + i, v);
                         if (minima != nullptr) {
@@ -320,31 +340,47 @@ Scan copyAndCheck(double* workMatrix, const double* costMatrix, Index rows, Inde
                             else
                                 store(minima + i, lesser(v, load(minima + i)));
                         }
-                        notNegative = bothOf(notNegative, atLeast(v, lowest));
+                        if constexpr (decltype(byLeast)::value) {
+                            if (k == 0)
+                                pending = v;
+                            else
+                                unordered = eitherOf(unordered, eitherNaN(pending, v));
+                        } else {
+                            notNegative = bothOf(notNegative, atLeast(v, lowest));
+                        }
                         top[k] = greater(v, top[k]);
                         if (colLeast != nullptr) low[k] = lesser(v, low[k]);
                         return v;
                     };
-                    // Two loops, so that the common one carries no test of lowestBits a pair.
+                    // Separate loops, so that the common ones carry no test of lowestBits a pair.
                     Index r;
                     if (lowestBits) {
                         const Pair unit = both(std::ldexp(1.0, lowBit)),
                                    scale = both(std::ldexp(1.0, -lowBit)), integral = both(0x1p52);
                         if (minima != nullptr) scan.zerosNoted = false;
                         r = overPairs(start, end, [&](Index i, int k) {
-                            const Pair v = step(i, k, std::false_type{}), x = v * scale;
+                            const Pair v = step(i, k, std::false_type{}, std::false_type{}),
+                                       x = v * scale;
                             const PairMask whole = eitherOf(
                                 (PairMask)((x + integral) - integral == x), atLeast(x, integral));
                             multiple = bothOf(multiple,
                                               eitherOf((PairMask)(v == lowest),
                                                        bothOf(atLeast(v, unit), whole)));
                         });
+                    } else if (leastTests) {
+                        // (colLeast comes without the row minima: no group to end.) A last pair
+                        // without a second is tested with itself.
+                        r = overPairs(start, end, [&](Index i, int k) {
+                            step(i, k, std::false_type{}, std::true_type{});
+                        });
+                        unordered = eitherOf(unordered, eitherNaN(pending, pending));
                     } else {
                         r = overRows(start, end, [&](Index i, int k) {
-                            step(i, k, std::bool_constant<noteZeros>{});
+                            step(i, k, std::bool_constant<noteZeros>{}, std::false_type{});
                         }, false);
                     }
-                    bool held = laneBits(notNegative) == 3;
+                    bool held = leastTests && !lowestBits ? laneBits(unordered) == 0
+                                                          : laneBits(notNegative) == 3;
                     bool kept = laneBits(multiple) == 3;
                     double largest = largestOf(top[0], top[1]);
                     double blockLeast = leastOf(low[0], low[1]);
@@ -357,11 +393,11 @@ Scan copyAndCheck(double* workMatrix, const double* costMatrix, Index rows, Inde
                         if (lowestBits && v > 0 && v <= DBL_MAX && lowestBitOf(v) < lowBit)
                             kept = false;
                     }
+                    if (leastTests && blockLeast < 0) held = false;
                     if (held && largest <= DBL_MAX) {
                         if (!lowestBits || kept) {
                             scan.maxFinite = largest;
-                            if (blockLeast < least) leastRow = start;
-                            least = blockLeast;
+                            foldLeast(blockLeast, start);
                             continue;
                         }
                     } else {
@@ -373,7 +409,7 @@ Scan copyAndCheck(double* workMatrix, const double* costMatrix, Index rows, Inde
                     // Two pairs a step, each with its own largest and least, so that two chains of
                     // maxpd and of minpd run side by side.
                     Pair top[2] = {both(scan.maxFinite), both(scan.maxFinite)};
-                    Pair low[2] = {both(least), both(least)};
+                    Pair low[2] = {both(infinity), both(infinity)};
                     PairMask notNegative = atLeast(lowest, lowest), allFinite = notNegative;
                     PairMask someFinite = atLeast(lowest, highest);  // all clear
                     // Once a +inf and a finite element have been met, neither is looked for: the
@@ -422,8 +458,7 @@ Scan copyAndCheck(double* workMatrix, const double* costMatrix, Index rows, Inde
                     }
                     if (odd == 0) {
                         if (anyFinite != 0) scan.maxFinite = largest;
-                        if (blockLeast < least) leastRow = start;
-                        least = blockLeast;
+                        foldLeast(blockLeast, start);
                         if (infinite != 0) scan.anyInfinite = scan.anyInfinity = true;
                         continue;
                     }
@@ -433,10 +468,7 @@ Scan copyAndCheck(double* workMatrix, const double* costMatrix, Index rows, Inde
             for (Index r = start; r < end; ++r) {
                 const double v = from[r];
                 copyAndLower(r, v);
-                if (least > v && v >= -DBL_MAX) {
-                    least = v;
-                    leastRow = r;
-                }
+                if (v >= -DBL_MAX) foldLeast(v, r);
                 if (!(v >= -DBL_MAX && v <= DBL_MAX)) {  // not finite
                     scan.anyInfinite = true;
                     if (v != v) {
@@ -464,6 +496,16 @@ Scan copyAndCheck(double* workMatrix, const double* costMatrix, Index rows, Inde
         if (colLeast != nullptr) {
             colLeast[c] = least;
             leastFrom[c] = leastRow;
+        }
+        if (colNext != nullptr) {
+            // The rest of least's block, but the first element equal to least (the column's
+            // first zero once it is reduced), which was just read.
+            const Index end = std::min(leastRow - leastRow % blockSize + blockSize, rows);
+            Index r = leastRow;
+            while (r < end && from[r] != least) ++r;
+            for (Index i = leastRow; i < end; ++i)
+                if (i != r && from[i] >= -DBL_MAX && next > from[i]) next = from[i];
+            colNext[c] = next;
         }
         if (noteZeros && c > 0) colBound[c] = bound > 0 ? bound : 0;
     }
@@ -612,7 +654,8 @@ void reduceColumns(double* work, Index rows, Index cols, Index* firstZero) {
 // R in colMinimum (copyAndCheck); where the row minima hold too, only rows of +inf alone and the
 // forbidden pairs are left to settle, and nothing is read. Otherwise, the pass below gathers all
 // of it.
-void reduceWithoutCopy(SolverState& s, bool rowsKnown, bool zerosNoted, const Index* leastFrom) {
+void reduceWithoutCopy(SolverState& s, bool rowsKnown, bool zerosNoted, const Index* leastFrom,
+                       const double* colNext) {
     using namespace searchBookkeeping;
     const Index rows = s.rowCount, cols = s.colCount;
     Reduction& d = s.reduction;
@@ -697,6 +740,18 @@ void reduceWithoutCopy(SolverState& s, bool rowsKnown, bool zerosNoted, const In
             while (column.at(r) != least) ++r;  // the least value is one of the column's
             d.firstZero[c] = r;
             d.colMinimum[c] = column.at(r);
+            // A listed column's list starts with its first zero alone, and the bound on the
+            // others: fl(x - colMinimum) >= fl(next - colMinimum) for each of them, as rounding
+            // keeps order, with next at most each (forbidden pairs at forbiddenValue). So a
+            // column is first read whole only when a search needs more than its first zero.
+            if (rows >= listedRows) {
+                const double next = colNext[c] < d.forbiddenValue ? colNext[c] : d.forbiddenValue;
+                s.offset.topRows[columnTopSize * c] = r;
+                s.offset.topValues[columnTopSize * c] = reducedColumn(s, c).at(r);
+                s.offset.topCount[c] = 1;
+                s.offset.topLeast[c] = s.offset.topValues[columnTopSize * c];
+                s.offset.topBound[c] = next - d.colMinimum[c];
+            }
         }
     }
 }
@@ -1101,6 +1156,7 @@ void runSolve(double* assignment, double* cost, const double* costMatrix, std::i
     double* rowMinimum;
     double* colMinimum = nullptr;
     Index* leastFrom = nullptr;
+    double* colNext = nullptr;
     Reduction zeroLists{};  // the rows' zero lists, when the check notes them
     Scan scan;
     if (copyFirst) {
@@ -1108,18 +1164,19 @@ void runSolve(double* assignment, double* cost, const double* costMatrix, std::i
         rowMinimum = minimaCount > 0 ? workMatrix + elementCount : nullptr;
         scan = copyAndCheck<true, false>(workMatrix, costMatrix, static_cast<Index>(rows),
                                          static_cast<Index>(cols), !plain, exactLimit(rows + cols),
-                                         rowMinimum, nullptr, nullptr, nullptr, nullptr);
+                                         rowMinimum, nullptr, nullptr, nullptr, nullptr, nullptr);
     } else {
-        // The row minima, the column minima and, when columns are reduced, where the reading of
-        // each column for its first zero starts; when rows are reduced, the rows' zero lists
-        // (Reduction), which the check fills.
+        // The row minima, the column minima and, when columns are reduced, a bound on each
+        // column's elements but its first zero (colNext) and where the reading for that zero
+        // starts; when rows are reduced, the rows' zero lists (Reduction). The check fills them.
         const std::size_t fromCount = minimaCount > 0 ? 0 : cols;
         const std::size_t listCount = minimaCount > 0 ? (zeroListSize + 2) * rows : 0;
-        lineMinima = static_cast<double*>(mxMalloc((rows + cols) * sizeof(double) +
+        lineMinima = static_cast<double*>(mxMalloc((rows + cols + fromCount) * sizeof(double) +
                                                    (fromCount + listCount) * sizeof(Index)));
         rowMinimum = lineMinima;
         colMinimum = lineMinima + rows;
-        Index* indexes = reinterpret_cast<Index*>(lineMinima + rows + cols);
+        if (fromCount > 0) colNext = lineMinima + rows + cols;
+        Index* indexes = reinterpret_cast<Index*>(lineMinima + rows + cols + fromCount);
         leastFrom = fromCount > 0 ? indexes : nullptr;
         if (minimaCount > 0) {
             zeroLists.zeroCount = indexes;
@@ -1127,12 +1184,13 @@ void runSolve(double* assignment, double* cost, const double* costMatrix, std::i
             zeroLists.zeroColumns = indexes + 2 * rows;
             scan = copyAndCheck<false, true>(nullptr, costMatrix, static_cast<Index>(rows),
                                              static_cast<Index>(cols), true, exactLimit(rows + cols),
-                                             rowMinimum, nullptr, nullptr, &zeroLists, colMinimum);
+                                             rowMinimum, nullptr, nullptr, nullptr, &zeroLists,
+                                             colMinimum);
         } else {
             scan = copyAndCheck<false, false>(nullptr, costMatrix, static_cast<Index>(rows),
                                               static_cast<Index>(cols), true,
                                               exactLimit(rows + cols), nullptr, colMinimum,
-                                              leastFrom, nullptr, nullptr);
+                                              leastFrom, colNext, nullptr, nullptr);
         }
     }
 
@@ -1215,7 +1273,7 @@ void runSolve(double* assignment, double* cost, const double* costMatrix, std::i
         reduceAndSeed(state, !scan.anyInfinity);
     } else {
         state.targetStars = rows <= cols ? rowCount : colCount;
-        reduceWithoutCopy(state, !scan.anyNegativeInfinity, scan.zerosNoted, leastFrom);
+        reduceWithoutCopy(state, !scan.anyNegativeInfinity, scan.zerosNoted, leastFrom, colNext);
         seed(state);
     }
 

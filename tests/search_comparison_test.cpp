@@ -464,6 +464,18 @@ TEST(SearchChoice, TheRuleOnTheWorkingMatrix) {
         EXPECT_TRUE(report.offsetRan);
         EXPECT_EQ(last == 1.0, report.exactOffsets) << last;
     }
+    // A NaN among the finite elements of a tall matrix is seen wherever it stands in a step of
+    // the check (in its first pair or its second, or in a last pair alone).
+    const Matrix tall = random_matrices::generate(source, Kind::uniform, 70, 65);
+    assignment.resize(70);
+    for (const std::size_t r : {2, 3, 4, 5, 68, 69}) {
+        Matrix m = tall;
+        m.data[r + 70 * 7] = NaN;
+        SearchReport seen;
+        solverTesting::solve(SearchChoice::chosen, assignment.data(), &cost, m.data.data(), 70, 65,
+                             &seen);
+        EXPECT_FALSE(seen.offsetRan) << "NaN in row " << r;
+    }
 }
 
 // The replays a certified search makes on what callers solve are few, about one a shift, and a
