@@ -145,7 +145,9 @@ inline double leastOf(searchBookkeeping::Pair a, searchBookkeeping::Pair b) {
 // later), and leastFrom gets a row at or above the column's first element equal to it, so that
 // this reading starts there: the start of the block (or the row) where the least last went down.
 // No element above that row compares equal to the least, as each was above the least of its
-// time, and that was above the column's.
+// time, and that was above the column's. With colNext too, each column's next is at most each of
+// its elements but the first equal to its least (-inf left out): the blocks' least values give it
+// for every block but the least's, which is read again from leastFrom to its end.
 //
 // With noteZeros (and rowMinimum), the pass also does what the row reduction of the offset search
 // would read the matrix again for, where the row minima hold (no -inf; a row of +inf alone is
