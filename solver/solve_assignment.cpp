@@ -214,9 +214,8 @@ Scan copyAndCheck(double* workMatrix, const double* costMatrix, Index rows, Inde
         const auto noteLow = [&](Index r, double v, double m) {
             if (v < m) {
                 minima[r] = v;
-                zeros->zeroCount[r] = 1;
-                zeros->zeroColumns[zeroListSize * r] = c;
-                zeros->lastZero[r] = c;
+                zeros->zeroCount[r] = 0;  // the row's list starts again here
+                noteZero(*zeros, r, c);
             } else if (zeros->lastZero[r] != c) {
                 noteZero(*zeros, r, c);
             }
