@@ -107,6 +107,9 @@ constexpr Index listedRows = 64;
 // How many of a row's zero columns the row reduction lists (Reduction::zeroColumns).
 constexpr Index zeroListSize = 16;
 
+// How many finite elements of a column the check keeps (Reduction::finiteRows).
+constexpr Index finiteListSize = 16;
+
 // A cover in the offset search's history: in search `search`, when `shift` shifts of the call had
 // been made, a row was covered and its star's column uncovered. Each record is in that row's list
 // and that column's, both linked in time order.
@@ -248,6 +251,16 @@ struct Reduction {
     Index* zeroCount;    // rowCount, or none when columns are reduced
     Index* zeroColumns;  // zeroListSize * rowCount, or none
     Index* lastZero;     // rowCount, or none
+    // When rows are reduced and the check gathered them: each column's finite elements, when
+    // they are at most finiteListSize (the rest are forbidden pairs, as in a gated matrix):
+    // their count (finiteListSize + 1 when there are more, or they are not known), their rows in
+    // ascending order and their values in the caller's matrix. forbiddenLeast is at most every
+    // forbidden pair's element of R. The offset search reads a column's first list from them
+    // (captureTop).
+    Index* finiteCount;     // colCount, or none
+    Index* finiteRows;      // finiteListSize * colCount, or none
+    double* finiteValues;   // finiteListSize * colCount, or none
+    double forbiddenLeast;
 };
 
 // What the phases share. The driver takes every buffer from the host allocator and releases it:

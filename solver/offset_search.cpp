@@ -298,6 +298,32 @@ void captureTop(SolverState& state, Index c) {
         which[i] = r;
         if (count == columnTopSize + 1) limit = keys[columnTopSize];
     };
+    Index* top = o.topRows + columnTopSize * c;
+    double* value = o.topValues + columnTopSize * c;
+    Reduction& d = state.reduction;
+    if (d.finiteCount != nullptr && d.finiteCount[c] <= finiteListSize) {
+        // Only the column's finite elements, which the check kept, are read: every other row's
+        // key is at least forbiddenLeast, its element of R being so (offsets are not negative).
+        // They are offered in row order, as the reading below would offer them, by their place
+        // in the kept list. This is done once a column: a search that comes back to it may need
+        // its forbidden pairs' keys, which a reading of the whole column lists.
+        const Index n = d.finiteCount[c];
+        const Index* at = d.finiteRows + finiteListSize * c;
+        const double* x = d.finiteValues + finiteListSize * c;
+        const double* rowMinimum = d.rowMinimum;
+        for (Index i = 0; i < n; ++i) offer(i, (x[i] - rowMinimum[at[i]]) + offset[at[i]]);
+        d.finiteCount[c] = finiteListSize + 1;
+        const int listed = count < columnTopSize ? count : columnTopSize;
+        for (int i = 0; i < listed; ++i) {
+            top[i] = at[which[i]];
+            value[i] = x[which[i]] - rowMinimum[top[i]];
+        }
+        o.topCount[c] = listed;
+        const double rest = count == columnTopSize + 1 ? keys[columnTopSize] : infinity;
+        o.topBound[c] = rest < d.forbiddenLeast ? rest : d.forbiddenLeast;
+        o.topLeast[c] = count > 0 && keys[0] < d.forbiddenLeast ? keys[0] : d.forbiddenLeast;
+        return;
+    }
     const Index blocks = rows / 16;
     double* least = o.blockLeast;
     for (Index b = 0; b < blocks; ++b) least[b] = blockLeast(column, offset, 16 * b);
@@ -345,8 +371,6 @@ void captureTop(SolverState& state, Index c) {
         if (v <= cut) offer(r, v);
     }
     const int listed = count < columnTopSize ? count : columnTopSize;
-    Index* top = o.topRows + columnTopSize * c;
-    double* value = o.topValues + columnTopSize * c;
     for (int i = 0; i < listed; ++i) {
         top[i] = which[i];
         value[i] = column.at(which[i]);

@@ -164,8 +164,17 @@ inline double leastOf(searchBookkeeping::Pair a, searchBookkeeping::Pair b) {
 // column (lastZero) is not noted again; a lowering cannot recur, nor can a lower bound suffer
 // from a repeat. While the lowest bits are gathered, blocks are read in lanes without noting:
 // dense ties would take the branch too often. So where that happens after the first column,
-// zerosNoted is cleared, and the driver's reduction gathers it all.
+// zerosNoted is cleared, and the driver's reduction gathers it all. With the finite lists in
+// zeros too (finiteCount), each column's finite elements are kept while they are few enough: only
+// the reading that passes over groups of +inf keeps them, where most blocks are such groups, so
+// a column with a block read any other way gets a count that says they are not known.
+//
+// Each form of the check is kept out of line: inlined into the driver, how fast one form ran came
+// to depend on the code of the others around it.
 template <bool copy, bool noteZeros>
+#if defined(__GNUC__)
+__attribute__((noinline))
+#endif
 Scan copyAndCheck(double* workMatrix, const double* costMatrix, Index rows, Index cols,
                   bool lowestBits, std::uint64_t limit, double* rowMinimum, double* colLeast,
                   Index* leastFrom, double* colNext, Reduction* zeros, double* colBound) {
@@ -176,6 +185,7 @@ Scan copyAndCheck(double* workMatrix, const double* costMatrix, Index rows, Inde
     const Index blockSize = colLeast != nullptr ? 64 : 256;
     // Whether every block so far held finite elements that are not negative, and nothing else.
     bool onlyFinite = true;
+    const bool gatherFinite = noteZeros && zeros->finiteCount != nullptr;
     for (Index c = 0; c < cols; ++c) {
         const double* from = costMatrix + rows * c;
         double* to = copy ? workMatrix + rows * c : nullptr;
@@ -210,6 +220,18 @@ Scan copyAndCheck(double* workMatrix, const double* costMatrix, Index rows, Inde
             }
         };
         double bound = infinity;  // with noteZeros: the least fl(x - m) of the column
+        // With gatherFinite: the column's finite elements, known while every block of it is read
+        // by the reading that passes over groups of +inf (only there does finding them cost
+        // little: the groups left are few in a gated matrix, where it matters).
+        Index finite = 0;
+        bool finiteKnown = true;
+        const auto keepFinite = [&](Index r) {
+            if (finite < finiteListSize) {
+                zeros->finiteRows[finiteListSize * c + finite] = r;
+                zeros->finiteValues[finiteListSize * c + finite] = from[r];
+            }
+            ++finite;
+        };
         // Row r's finite element v at or below its minimum so far, m (noteZeros).
         const auto noteLow = [&](Index r, double v, double m) {
             if (v < m) {
@@ -269,24 +291,60 @@ Scan copyAndCheck(double* workMatrix, const double* costMatrix, Index rows, Inde
         // come of such a group (+inf lowers no minimum or bound, notes no zero, and counts as
         // +0 for the largest). Forbidden pairs are most elements of a gated matrix, and this
         // test costs two operations a pair where stepping costs about ten.
+        // Kept out of line, as it runs for few groups: so that the readings' loops around it
+        // keep their chains in registers.
+        const auto keepFiniteOf = [&](Index first, Index last) __attribute__((noinline)) {
+            using namespace searchBookkeeping;
+            Index r = first;
+            if (last - first == 16) {
+                unsigned finiteRows = 0;
+                for (int i = 0; i < 8; ++i)
+                    finiteRows |= static_cast<unsigned>(laneBits(
+                                      atMost(load(from + first + 2 * i), both(DBL_MAX))))
+                                  << (2 * i);
+                for (; finiteRows != 0; finiteRows &= finiteRows - 1)
+                    keepFinite(first + __builtin_ctz(finiteRows));
+                return;
+            }
+            for (; r < last; ++r)
+                if (from[r] <= DBL_MAX) keepFinite(r);
+        };
         const auto overRows = [&](Index start, Index end, auto step, bool skipInfinite) {
             const bool grouped = noteZeros && minima != nullptr;
+            const bool gathering = gatherFinite && skipInfinite;
             if (!grouped && !skipInfinite) return overPairs(start, end, step);
             if (grouped) startGroup();
+            // A group of 16 rows stepped over.
+            const auto overGroup = [&](Index first) {
+                overPairs(first, first + 16, step);
+                if (grouped) endGroup(first, first + 16);
+                if (gathering && finite <= finiteListSize) keepFiniteOf(first, first + 16);
+            };
             Index r = start;
-            for (; r + 16 <= end; r += 16) {
-                if (skipInfinite) {
-                    using namespace searchBookkeeping;
-                    PairMask infinite = (PairMask)(load(from + r) == both(infinity));
-                    for (Index i = 2; i < 16; i += 2)
-                        infinite = bothOf(infinite, (PairMask)(load(from + r + i) == both(infinity)));
-                    if (laneBits(infinite) == 3) continue;
+            if (skipInfinite) {
+                // Up to 16 groups are tested first, with no branch a group, and then only those
+                // with another element are stepped over, in ascending order: in a gated matrix
+                // which groups those are is too random for a branch to foresee.
+                using namespace searchBookkeeping;
+                while (r + 16 <= end) {
+                    const Index groups = std::min<Index>((end - r) / 16, 16);
+                    unsigned live = 0;
+                    for (Index g = 0; g < groups; ++g) {
+                        const double* group = from + r + 16 * g;
+                        PairMask infinite = (PairMask)(load(group) == both(infinity));
+                        for (Index i = 2; i < 16; i += 2)
+                            infinite = bothOf(infinite, (PairMask)(load(group + i) == both(infinity)));
+                        live |= static_cast<unsigned>(laneBits(infinite) != 3) << g;
+                    }
+                    for (; live != 0; live &= live - 1) overGroup(r + 16 * __builtin_ctz(live));
+                    r += 16 * groups;
                 }
-                overPairs(r, r + 16, step);
-                if (grouped) endGroup(r, r + 16);
+            } else {
+                for (; r + 16 <= end; r += 16) overGroup(r);
             }
             const Index last = overPairs(r, end, step);
             if (grouped) endGroup(r, last);
+            if (gathering && finite <= finiteListSize) keepFiniteOf(r, end);
             return last;
         };
 #endif
@@ -399,6 +457,7 @@ Scan copyAndCheck(double* workMatrix, const double* costMatrix, Index rows, Inde
                         if (!lowestBits || kept) {
                             scan.maxFinite = largest;
                             foldLeast(blockLeast, start);
+                            finiteKnown = false;
                             continue;
                         }
                     } else {
@@ -458,6 +517,7 @@ Scan copyAndCheck(double* workMatrix, const double* costMatrix, Index rows, Inde
                         }
                     }
                     if (odd == 0) {
+                        if (!settled || copy) finiteKnown = false;
                         if (anyFinite != 0) scan.maxFinite = largest;
                         foldLeast(blockLeast, start);
                         if (infinite != 0) scan.anyInfinite = scan.anyInfinity = true;
@@ -466,6 +526,7 @@ Scan copyAndCheck(double* workMatrix, const double* costMatrix, Index rows, Inde
                 }
             }
 #endif
+            finiteKnown = false;
             for (Index r = start; r < end; ++r) {
                 const double v = from[r];
                 copyAndLower(r, v);
@@ -509,6 +570,8 @@ Scan copyAndCheck(double* workMatrix, const double* costMatrix, Index rows, Inde
             colNext[c] = next;
         }
         if (noteZeros && c > 0) colBound[c] = bound > 0 ? bound : 0;
+        if (gatherFinite)
+            zeros->finiteCount[c] = finiteKnown && finite <= finiteListSize ? finite : finiteListSize + 1;
     }
     if (scan.maxFinite > 0) scan.summary.largest = scan.maxFinite;
     return scan;
@@ -665,6 +728,8 @@ void reduceWithoutCopy(SolverState& s, bool rowsKnown, bool zerosNoted, const In
         double most = 0;  // the largest row minimum
         for (Index r = 0; r < rows; ++r) {
             if (d.rowMinimum[r] > DBL_MAX) {
+                // Its zeros are forbidden pairs: every column's list would need them.
+                d.finiteCount = nullptr;
                 d.rowMinimum[r] = d.forbiddenValue;
                 d.zeroCount[r] = cols;
                 for (Index c = 0; c < cols && c < zeroListSize; ++c)
@@ -676,6 +741,7 @@ void reduceWithoutCopy(SolverState& s, bool rowsKnown, bool zerosNoted, const In
         // A forbidden pair's element of R, fl(forbiddenValue - m), is at least
         // fl(forbiddenValue - most), as rounding keeps order (+inf when there is none).
         const double forbiddenLeast = d.forbiddenValue - most;
+        d.forbiddenLeast = forbiddenLeast;
         const bool listed = rows >= listedRows;
         for (Index c = 0; c < cols; ++c) {
             const double least = d.colMinimum[c] < forbiddenLeast ? d.colMinimum[c] : forbiddenLeast;
@@ -683,6 +749,7 @@ void reduceWithoutCopy(SolverState& s, bool rowsKnown, bool zerosNoted, const In
             d.colMinimum[c] = 0;
         }
     } else if (rows <= cols) {
+        d.finiteCount = nullptr;
         for (Index c = 0; c < cols; ++c) d.colMinimum[c] = 0;
         if (!rowsKnown)
             gatherRowMinima([&](Index c) { return costColumn(s, c); }, rows, cols, d.rowMinimum);
@@ -1172,17 +1239,24 @@ void runSolve(double* assignment, double* cost, const double* costMatrix, std::i
         // starts; when rows are reduced, the rows' zero lists (Reduction). The check fills them.
         const std::size_t fromCount = minimaCount > 0 ? 0 : cols;
         const std::size_t listCount = minimaCount > 0 ? (zeroListSize + 2) * rows : 0;
-        lineMinima = static_cast<double*>(mxMalloc((rows + cols + fromCount) * sizeof(double) +
-                                                   (fromCount + listCount) * sizeof(Index)));
+        const std::size_t finiteCount = minimaCount > 0 ? finiteListSize * cols : 0;
+        lineMinima = static_cast<double*>(
+            mxMalloc((rows + cols + fromCount + finiteCount) * sizeof(double) +
+                     (fromCount + listCount + (finiteCount > 0 ? finiteCount + cols : 0)) *
+                         sizeof(Index)));
         rowMinimum = lineMinima;
         colMinimum = lineMinima + rows;
         if (fromCount > 0) colNext = lineMinima + rows + cols;
-        Index* indexes = reinterpret_cast<Index*>(lineMinima + rows + cols + fromCount);
+        if (finiteCount > 0) zeroLists.finiteValues = lineMinima + rows + cols;
+        Index* indexes =
+            reinterpret_cast<Index*>(lineMinima + rows + cols + fromCount + finiteCount);
         leastFrom = fromCount > 0 ? indexes : nullptr;
         if (minimaCount > 0) {
             zeroLists.zeroCount = indexes;
             zeroLists.lastZero = indexes + rows;
             zeroLists.zeroColumns = indexes + 2 * rows;
+            zeroLists.finiteCount = indexes + listCount;
+            zeroLists.finiteRows = indexes + listCount + cols;
             scan = copyAndCheck<false, true>(nullptr, costMatrix, static_cast<Index>(rows),
                                              static_cast<Index>(cols), true, exactLimit(rows + cols),
                                              rowMinimum, nullptr, nullptr, nullptr, &zeroLists,
@@ -1269,6 +1343,9 @@ void runSolve(double* assignment, double* cost, const double* costMatrix, std::i
         state.reduction.zeroCount = zeroLists.zeroCount;
         state.reduction.zeroColumns = zeroLists.zeroColumns;
         state.reduction.lastZero = zeroLists.lastZero;
+        state.reduction.finiteCount = zeroLists.finiteCount;
+        state.reduction.finiteRows = zeroLists.finiteRows;
+        state.reduction.finiteValues = zeroLists.finiteValues;
     }
     if (workMatrix != nullptr) {
         reduceAndSeed(state, !scan.anyInfinity);
