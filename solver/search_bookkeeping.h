@@ -195,6 +195,10 @@ inline void flipPath(SolverState& state, Index pathRow, Index pathCol) {
 // loops by itself: under IEEE rules it may neither reorder a minimum nor interleave chains.)
 #if defined(__GNUC__)
 #define PAIRSOLVE_PAIRS 1
+// For the lambdas of such loops: inlined wherever they are called, which the compiler does not
+// always do by itself in the longest functions (and a call a pair costs the chains their
+// registers).
+#define PAIRSOLVE_INLINED __attribute__((always_inline))
 typedef double Pair __attribute__((vector_size(16)));
 typedef std::int64_t PairMask __attribute__((vector_size(16)));
 

@@ -285,41 +285,46 @@ Scan copyAndCheck(double* workMatrix, const double* costMatrix, Index rows, Inde
             if (bound > groupLeast) bound = groupLeast;
             startGroup();
         };
+        // The finite elements of the rows from first to last (an even count), as a reading that
+        // passes over groups of +inf meets them, in ascending order: each into its row's minimum,
+        // its zeros and the column's bound, as noteLow and the lanes above would take it (x <= m
+        // just where x - m <= 0), and with gathering into the column's finite elements. In a
+        // gated matrix a group that is not all +inf holds one or two of them, for which this
+        // costs less than a group's lanes do.
+        const auto lowerByRow = [&](Index first, Index last, bool gathering) {
+            using namespace searchBookkeeping;
+            unsigned finiteRows = 0;
+            for (Index r = first; r < last; r += 2)
+                finiteRows |= static_cast<unsigned>(laneBits(atMost(load(from + r), both(DBL_MAX))))
+                              << (r - first);
+            for (; finiteRows != 0; finiteRows &= finiteRows - 1) {
+                const Index row = first + __builtin_ctz(finiteRows);
+                const double v = from[row];
+                if constexpr (noteZeros) {
+                    if (minima != nullptr) {
+                        const double m = minima[row];
+                        if (v <= m) noteLow(row, v, m);
+                        if (bound > v - m) bound = v - m;
+                    }
+                }
+                if (gathering) keepFinite(row);
+            }
+        };
         // Step (see overPairs) over the rows from start to end, and the groups' ends. With
         // skipInfinite, a group of 16 rows that are all +inf is not stepped over: the caller
         // knows already that the matrix holds +inf and a finite element, and nothing else can
         // come of such a group (+inf lowers no minimum or bound, notes no zero, and counts as
         // +0 for the largest). Forbidden pairs are most elements of a gated matrix, and this
-        // test costs two operations a pair where stepping costs about ten.
-        // Kept out of line, as it runs for few groups: so that the readings' loops around it
-        // keep their chains in registers.
-        const auto keepFiniteOf = [&](Index first, Index last) __attribute__((noinline)) {
-            using namespace searchBookkeeping;
-            Index r = first;
-            if (last - first == 16) {
-                unsigned finiteRows = 0;
-                for (int i = 0; i < 8; ++i)
-                    finiteRows |= static_cast<unsigned>(laneBits(
-                                      atMost(load(from + first + 2 * i), both(DBL_MAX))))
-                                  << (2 * i);
-                for (; finiteRows != 0; finiteRows &= finiteRows - 1)
-                    keepFinite(first + __builtin_ctz(finiteRows));
-                return;
-            }
-            for (; r < last; ++r)
-                if (from[r] <= DBL_MAX) keepFinite(r);
-        };
-        const auto overRows = [&](Index start, Index end, auto step, bool skipInfinite) {
+        // test costs two operations a pair where stepping costs about ten. The groups stepped
+        // over then leave the minima to lowerByRow (the step must not lower them). Like the
+        // steps, it is always inlined, for the reason overPairs is.
+        const auto overRows = [&](Index start, Index end, auto step,
+                                  bool skipInfinite) PAIRSOLVE_INLINED {
             const bool grouped = noteZeros && minima != nullptr;
             const bool gathering = gatherFinite && skipInfinite;
+            const bool byRow = skipInfinite && (grouped || gathering);
             if (!grouped && !skipInfinite) return overPairs(start, end, step);
-            if (grouped) startGroup();
-            // A group of 16 rows stepped over.
-            const auto overGroup = [&](Index first) {
-                overPairs(first, first + 16, step);
-                if (grouped) endGroup(first, first + 16);
-                if (gathering && finite <= finiteListSize) keepFiniteOf(first, first + 16);
-            };
+            if (grouped && !skipInfinite) startGroup();
             Index r = start;
             if (skipInfinite) {
                 // Up to 16 groups are tested first, with no branch a group, and then only those
@@ -336,15 +341,27 @@ Scan copyAndCheck(double* workMatrix, const double* costMatrix, Index rows, Inde
                             infinite = bothOf(infinite, (PairMask)(load(group + i) == both(infinity)));
                         live |= static_cast<unsigned>(laneBits(infinite) != 3) << g;
                     }
-                    for (; live != 0; live &= live - 1) overGroup(r + 16 * __builtin_ctz(live));
+                    for (; live != 0; live &= live - 1) {
+                        const Index first = r + 16 * __builtin_ctz(live);
+                        overPairs(first, first + 16, step);
+                        if (byRow)
+                            lowerByRow(first, first + 16, gathering && finite <= finiteListSize);
+                    }
                     r += 16 * groups;
                 }
             } else {
-                for (; r + 16 <= end; r += 16) overGroup(r);
+                for (; r + 16 <= end; r += 16) {
+                    overPairs(r, r + 16, step);
+                    if (grouped) endGroup(r, r + 16);
+                }
             }
             const Index last = overPairs(r, end, step);
-            if (grouped) endGroup(r, last);
-            if (gathering && finite <= finiteListSize) keepFiniteOf(r, end);
+            if (byRow) {
+                lowerByRow(r, last, gathering);
+                if (gathering && last < end && from[last] <= DBL_MAX) keepFinite(last);
+            } else if (grouped) {
+                endGroup(r, last);
+            }
             return last;
         };
 #endif
@@ -390,7 +407,8 @@ Scan copyAndCheck(double* workMatrix, const double* costMatrix, Index rows, Inde
                     const bool leastTests = colLeast != nullptr;
                     Pair pending = both(0.0);
                     PairMask unordered = atLeast(lowest, highest);  // all clear
-                    const auto step = [&](Index i, int k, auto noting, auto byLeast) {
+                    const auto step = [&](Index i, int k, auto noting,
+                                          auto byLeast) PAIRSOLVE_INLINED {
                         const Pair v = load(from + i);
                         if (copy) store(to + i, v);
                         if (minima != nullptr) {
@@ -417,7 +435,7 @@ Scan copyAndCheck(double* workMatrix, const double* costMatrix, Index rows, Inde
                         const Pair unit = both(std::ldexp(1.0, lowBit)),
                                    scale = both(std::ldexp(1.0, -lowBit)), integral = both(0x1p52);
                         if (minima != nullptr) scan.zerosNoted = false;
-                        r = overPairs(start, end, [&](Index i, int k) {
+                        r = overPairs(start, end, [&](Index i, int k) PAIRSOLVE_INLINED {
                             const Pair v = step(i, k, std::false_type{}, std::false_type{}),
                                        x = v * scale;
                             const PairMask whole = eitherOf(
@@ -429,12 +447,12 @@ Scan copyAndCheck(double* workMatrix, const double* costMatrix, Index rows, Inde
                     } else if (leastTests) {
                         // (colLeast comes without the row minima: no group to end.) A last pair
                         // without a second is tested with itself.
-                        r = overPairs(start, end, [&](Index i, int k) {
+                        r = overPairs(start, end, [&](Index i, int k) PAIRSOLVE_INLINED {
                             step(i, k, std::false_type{}, std::true_type{});
                         });
                         unordered = eitherOf(unordered, eitherNaN(pending, pending));
                     } else {
-                        r = overRows(start, end, [&](Index i, int k) {
+                        r = overRows(start, end, [&](Index i, int k) PAIRSOLVE_INLINED {
                             step(i, k, std::bool_constant<noteZeros>{}, std::false_type{});
                         }, false);
                     }
@@ -475,11 +493,13 @@ Scan copyAndCheck(double* workMatrix, const double* costMatrix, Index rows, Inde
                     // Once a +inf and a finite element have been met, neither is looked for: the
                     // lanes of +inf then stand at +0, which the largest so far is not below.
                     const bool settled = scan.anyInfinity && scan.maxFinite >= 0;
-                    const auto step = [&](Index i, int k, auto settledNow) {
+                    const auto step = [&](Index i, int k, auto settledNow) PAIRSOLVE_INLINED {
                         const Pair v = load(from + i);
                         if (copy) store(to + i, v);
-                        // (A -inf lowers the minima here too: they do not hold then.)
-                        if (minima != nullptr) {
+                        // (A -inf lowers the minima here too: they do not hold then.) Where
+                        // groups of +inf are passed over (settled, no copy), lowerByRow lowers
+                        // them.
+                        if (minima != nullptr && !(decltype(settledNow)::value && !copy)) {
                             if (noteZeros)
                                 differences[k] = lesser(v - load(minima + i), differences[k]);
                             else
@@ -495,9 +515,9 @@ Scan copyAndCheck(double* workMatrix, const double* costMatrix, Index rows, Inde
                         top[k] = greater((Pair)bothOf((PairMask)v, finite), top[k]);
                         if (colLeast != nullptr) low[k] = lesser(v, low[k]);
                     };
-                    Index r = settled ? overRows(start, end, [&](Index i, int k) {
+                    Index r = settled ? overRows(start, end, [&](Index i, int k) PAIRSOLVE_INLINED {
                         step(i, k, std::true_type{});
-                    }, !copy) : overRows(start, end, [&](Index i, int k) {
+                    }, !copy) : overRows(start, end, [&](Index i, int k) PAIRSOLVE_INLINED {
                         step(i, k, std::false_type{});
                     }, false);
                     int odd = laneBits(notNegative) != 3;     // a lane not in [0, +inf]

@@ -205,17 +205,23 @@ std::vector<Matrix> doubles() {
     // the check must tell its blocks from blocks of forbidden pairs.
     set.push_back(random_matrices::gatedTracking(source, 128, 120));
     for (std::size_t r = 0; r < 128; ++r) set.back().data[r + 128 * 100] = NaN;
-    // Ten tracks that only the second detection is near: nine of them take forbidden pairs,
+    // Twenty tracks that only the second detection is near: 19 of them take forbidden pairs,
     // which the search reaches in columns of few finite elements. The first detection is finite
     // but far for every track, so the check meets the first +inf in the second column; the third
-    // is beyond every gate.
-    set.push_back(random_matrices::gatedTracking(source, 100, 130));
-    for (std::size_t r = 0; r < 100; ++r) set.back().data[r] = 40 + std::sqrt(static_cast<double>(r) + 2);
-    for (std::size_t r = 0; r < 20; ++r)
-        for (std::size_t c = 1; c < 130; ++c)
-            set.back().data[r + 100 * c] = c == 1 ? 0.5 + static_cast<double>(r) / 64 : inf;
-    for (std::size_t r = 0; r < 100; ++r)
-        for (std::size_t c = 2; c < 6; ++c) set.back().data[r + 100 * c] = inf;
+    // to the sixth are beyond every gate. An odd row count leaves a last row alone.
+    {
+        const std::size_t rows = 101, cols = 130;
+        Matrix m = random_matrices::gatedTracking(source, static_cast<std::int32_t>(rows),
+                                                  static_cast<std::int32_t>(cols));
+        for (std::size_t r = 0; r < rows; ++r)
+            m.data[r] = 40 + std::sqrt(static_cast<double>(r) + 2);
+        for (std::size_t r = 0; r < 20; ++r)
+            for (std::size_t c = 1; c < cols; ++c)
+                m.data[r + rows * c] = c == 1 ? 0.5 + static_cast<double>(r) / 64 : inf;
+        for (std::size_t r = 0; r < rows; ++r)
+            for (std::size_t c = 2; c < 6; ++c) m.data[r + rows * c] = inf;
+        set.push_back(m);
+    }
     for (const auto& shape : shapes) {
         set.push_back(random_matrices::gatedTracking(source, shape[0], shape[1]));
         set.push_back(random_matrices::generate(source, Kind::uniform, shape[0], shape[1]));
