@@ -245,6 +245,10 @@ struct Reduction {
     double* colMinimum;
     // When columns are reduced, the first row where each column became 0 (or rowCount).
     Index* firstZero;    // colCount, or none when rows are reduced
+    // When columns are reduced without a working copy: for each column a value at most each of
+    // its elements but its first zero (forbidden pairs at forbiddenValue aside), so that a column
+    // whose colNext and forbiddenValue are both above its minimum holds no other zero.
+    const double* colNext;  // colCount, or none
     // When rows are reduced: how many columns each row became 0 in, the first zeroListSize of
     // them in ascending order, and the last (or -1). Seeding then reads no element of a row
     // but after its last listed zero, and none after its last.

@@ -140,14 +140,15 @@ inline double leastOf(searchBookkeeping::Pair a, searchBookkeeping::Pair b) {
 // host. With rowMinimum, the row minima are gathered on the way, as gatherRowMinima gathers
 // them, with +inf lowering none: as forbidden pairs are replaced later, they hold as they are
 // only if no element is infinite (scan.anyInfinity), and if none is -inf, where they are finite
-// (forbiddenValue is above every finite element). With colLeast, each column's least value is
-// gathered likewise (in any order: where its zero's sign matters, the column's first zero is read
-// later), and leastFrom gets a row at or above the column's first element equal to it, so that
-// this reading starts there: the start of the block (or the row) where the least last went down.
-// No element above that row compares equal to the least, as each was above the least of its
-// time, and that was above the column's. With colNext too, each column's next is at most each of
-// its elements but the first equal to its least (-inf left out): the blocks' least values give it
-// for every block but the least's, which is read again from leastFrom to its end.
+// (forbiddenValue is above every finite element). With colLeast (and leastFrom and colNext), each
+// column's least value is gathered likewise, in any order, and then its first element equal to
+// it, with forbidden pairs as +inf, is found by reading the column again from the start of the
+// block (or the row) where the least last went down: no element above that row compares equal to
+// the least, as each was above the least of its time, and that was above the column's. That row
+// goes to leastFrom, and its element, whose bits a reduction's minimum takes, to colLeast (the
+// least itself where that element is an infinity). colNext gets a value at most each element but
+// that one (-inf left out): the blocks' least values give it for every block but the least's,
+// which is the block read again.
 //
 // With noteZeros (and rowMinimum), the pass also does what the row reduction of the offset search
 // would read the matrix again for, where the row minima hold (no -inf; a row of +inf alone is
@@ -576,18 +577,20 @@ Scan copyAndCheck(double* workMatrix, const double* costMatrix, Index rows, Inde
             }
         }
         if (colLeast != nullptr) {
-            colLeast[c] = least;
-            leastFrom[c] = leastRow;
-        }
-        if (colNext != nullptr) {
-            // The rest of least's block, but the first element equal to least (the column's
-            // first zero once it is reduced), which was just read.
+            // The first element equal to least, as forbidden pairs are replaced (an infinity of
+            // either sign is +inf there): the column's first zero once it is reduced. The rest
+            // of its block, which was just read, into next.
             const Index end = std::min(leastRow - leastRow % blockSize + blockSize, rows);
+            const auto replaced = [&](Index i) {
+                return from[i] >= -DBL_MAX && from[i] <= DBL_MAX ? from[i] : infinity;
+            };
             Index r = leastRow;
-            while (r < end && from[r] != least) ++r;
+            while (r < end && replaced(r) != least) ++r;
             for (Index i = leastRow; i < end; ++i)
                 if (i != r && from[i] >= -DBL_MAX && next > from[i]) next = from[i];
             colNext[c] = next;
+            colLeast[c] = r < end && from[r] == least ? from[r] : least;
+            leastFrom[c] = r;
         }
         if (noteZeros && c > 0) colBound[c] = bound > 0 ? bound : 0;
         if (gatherFinite)
@@ -731,9 +734,8 @@ void reduceColumns(double* work, Index rows, Index cols, Index* firstZero) {
 // -inf: rowsKnown). The forbidden value is above every finite element, so a line's minimum over
 // its elements with forbidden pairs replaced is what was gathered where that is finite, and the
 // forbidden value where the line holds no finite element: as reduceRows and reduceColumns find
-// them. A column's least value is its minimum up to the sign of a zero, and the first element
-// equal to it is the one whose bits the minimum takes (columnMinimum), which is also the
-// column's first zero; it is looked for from leastFrom[c] on (copyAndCheck).
+// them. The check also found each column's first zero (leastFrom) and the element there, whose
+// bits the minimum takes (columnMinimum): no element is read here.
 // zerosNoted: the check noted the rows' zeros and left bounds on the columns' finite elements of
 // R in colMinimum (copyAndCheck); where the row minima hold too, only rows of +inf alone and the
 // forbidden pairs are left to settle, and nothing is read. Otherwise, the pass below gathers all
@@ -812,22 +814,11 @@ void reduceWithoutCopy(SolverState& s, bool rowsKnown, bool zerosNoted, const In
         }
     } else {
         for (Index r = 0; r < rows; ++r) d.rowMinimum[r] = 0;
+        d.colNext = colNext;
         for (Index c = 0; c < cols; ++c) {
-            const double least = d.colMinimum[c] > DBL_MAX ? d.forbiddenValue : d.colMinimum[c];
-            const CostColumn column = costColumn(s, c);
-            Index r = leastFrom[c];
-#if defined(PAIRSOLVE_PAIRS)
-            for (; r + 2 <= rows; r += 2) {
-                const int equal = laneBits(column.pairAt(r) == both(least));
-                if (equal != 0) {
-                    r += (equal & 1) != 0 ? 0 : 1;
-                    break;
-                }
-            }
-#endif
-            while (column.at(r) != least) ++r;  // the least value is one of the column's
+            const Index r = leastFrom[c];
             d.firstZero[c] = r;
-            d.colMinimum[c] = column.at(r);
+            if (d.colMinimum[c] > DBL_MAX) d.colMinimum[c] = d.forbiddenValue;
             // A listed column's list starts with its first zero alone, and the bound on the
             // others: fl(x - colMinimum) >= fl(next - colMinimum) for each of them, as rounding
             // keeps order, with next at most each (forbidden pairs at forbiddenValue). So a
@@ -835,7 +826,7 @@ void reduceWithoutCopy(SolverState& s, bool rowsKnown, bool zerosNoted, const In
             if (rows >= listedRows) {
                 const double next = colNext[c] < d.forbiddenValue ? colNext[c] : d.forbiddenValue;
                 s.offset.topRows[columnTopSize * c] = r;
-                s.offset.topValues[columnTopSize * c] = reducedColumn(s, c).at(r);
+                s.offset.topValues[columnTopSize * c] = 0;  // fl(x - x)
                 s.offset.topCount[c] = 1;
                 s.offset.topLeast[c] = s.offset.topValues[columnTopSize * c];
                 s.offset.topBound[c] = next - d.colMinimum[c];
@@ -924,9 +915,22 @@ void seedByRows(SolverState& s) {
 // row covered. No column holds a zero above its firstZero row, so the scan starts there.
 void seedByColumns(SolverState& s) {
     const Index rows = s.rowCount, cols = s.colCount;
+    const Reduction& d = s.reduction;
     for (Index c = 0; c < cols; ++c) {
+        // The first zero is known without reading it, and so, where colNext tells, is that the
+        // column holds no other.
+        const Index first = d.firstZero[c];
+        if (first >= rows) continue;
+        if (!s.rowCover[first]) {
+            placeStar(s, first, c);
+            s.rowCover[first] = 1;
+            continue;
+        }
+        if (d.colNext != nullptr && d.colNext[c] > d.colMinimum[c] &&
+            d.forbiddenValue > d.colMinimum[c])
+            continue;
         const auto seedColumn = [&](auto column) {
-            for (Index r = nextZero(column, s.reduction.firstZero[c], rows); r < rows;
+            for (Index r = nextZero(column, first + 1, rows); r < rows;
                  r = nextZero(column, r + 1, rows)) {
                 if (!s.rowCover[r]) {
                     placeStar(s, r, c);

@@ -178,8 +178,9 @@ std::vector<Matrix> magnitudes() {
 }
 
 // What callers solve: uniform doubles, and gated tracking (+inf beyond the gate), also in clutter;
-// and uniform doubles with forbidden pairs of both signs. Also doubles that tie (k / 7) with whole
-// columns of +inf after a finite first one, and then with whole rows of +inf as well.
+// and uniform doubles with forbidden pairs of both signs (and a column of them alone). Also doubles
+// that tie (k / 7) with whole columns of +inf after a finite first one, and then with whole rows
+// of +inf as well.
 std::vector<Matrix> doubles() {
     std::vector<Matrix> set;
     const std::int32_t shapes[][2] = {{50, 40}, {120, 120}, {90, 200}, {200, 90}, {300, 250}, {250, 300}};
@@ -228,6 +229,9 @@ std::vector<Matrix> doubles() {
         if (shape[0] != shape[1]) {
             set.push_back(set.back());
             random_matrices::sprinkleForbidden(source, set.back(), 0.02);
+            // A column of forbidden pairs alone, the first of them -inf.
+            for (std::size_t r = 0; r < static_cast<std::size_t>(shape[0]); ++r)
+                set.back().data[r + static_cast<std::size_t>(shape[0]) * 7] = r % 3 == 0 ? -inf : inf;
         }
     }
     return set;
