@@ -19,6 +19,7 @@ namespace pairsolve {
 namespace {
 
 using searchBookkeeping::lowestSetBit;
+using searchBookkeeping::none;
 using solverTesting::SearchChoice;
 
 constexpr Index never = std::numeric_limits<Index>::max();
@@ -131,6 +132,34 @@ inline double leastOf(searchBookkeeping::Pair a, searchBookkeeping::Pair b) {
 }
 #endif
 
+// The least of the elements from first to last (+inf for none), `m > x` on each: a NaN is
+// passed over, and a -inf taken.
+double leastOfRows(const double* from, Index first, Index last) {
+    double least = infinity;
+    Index i = first;
+#if defined(PAIRSOLVE_PAIRS)
+    using namespace searchBookkeeping;
+    Pair lanes[2] = {both(infinity), both(infinity)};
+    for (; i + 4 <= last; i += 4) {
+        lanes[0] = lesser(load(from + i), lanes[0]);
+        lanes[1] = lesser(load(from + i + 2), lanes[1]);
+    }
+    least = leastOf(lanes[0], lanes[1]);
+#endif
+    for (; i < last; ++i)
+        if (least > from[i]) least = from[i];
+    return least;
+}
+
+// What the check gathers for each column when columns are reduced (copyAndCheck says how).
+struct ColumnLeast {
+    double* least;     // the minimum, with the bits of the first element equal to it
+    Index* firstZero;  // that element's row
+    double* next;      // at most each element but that one
+    Index* nextRow;    // a row holding next, when it is finite, or none
+    double* rest;      // at most each element but those two
+};
+
 // Checks costMatrix, refusing the first finite negative element in index order, and scans it;
 // with copy, it also copies it into workMatrix in the same pass (else workMatrix is unused).
 // -0.0 is a zero, not a negative; -inf and NaN pass. The finite elements' lowest bits are
@@ -140,15 +169,16 @@ inline double leastOf(searchBookkeeping::Pair a, searchBookkeeping::Pair b) {
 // host. With rowMinimum, the row minima are gathered on the way, as gatherRowMinima gathers
 // them, with +inf lowering none: as forbidden pairs are replaced later, they hold as they are
 // only if no element is infinite (scan.anyInfinity), and if none is -inf, where they are finite
-// (forbiddenValue is above every finite element). With colLeast (and leastFrom and colNext), each
-// column's least value is gathered likewise, in any order, and then its first element equal to
-// it, with forbidden pairs as +inf, is found by reading the column again from the start of the
-// block (or the row) where the least last went down: no element above that row compares equal to
-// the least, as each was above the least of its time, and that was above the column's. That row
-// goes to leastFrom, and its element, whose bits a reduction's minimum takes, to colLeast (the
-// least itself where that element is an infinity). colNext gets a value at most each element but
-// that one (-inf left out): the blocks' least values give it for every block but the least's,
-// which is the block read again.
+// (forbiddenValue is above every finite element). With columns, each column's least value is
+// gathered likewise, in any order, and so are the three smallest least values of its blocks (or
+// rows, where a block is read row by row), the first two with where they start. Then the least's
+// block is read again from there (the column was read lately): its first element equal to the
+// least, with forbidden pairs as +inf, is the column's, as each element above was above the least
+// of its time, and that was above the column's. That row goes to firstZero, and its element,
+// whose bits a reduction's minimum takes, to least (the least itself where that element is an
+// infinity). The same reading gives next, at most each element but that one (-inf left out), and
+// where it lies there or in the second's block (read too, then), nextRow, a row holding it, and
+// rest, at most each element but those two: the third smallest least bounds every other block.
 //
 // With noteZeros (and rowMinimum), the pass also does what the row reduction of the offset search
 // would read the matrix again for, where the row minima hold (no -inf; a row of +inf alone is
@@ -177,13 +207,13 @@ template <bool copy, bool noteZeros>
 __attribute__((noinline))
 #endif
 Scan copyAndCheck(double* workMatrix, const double* costMatrix, Index rows, Index cols,
-                  bool lowestBits, std::uint64_t limit, double* rowMinimum, double* colLeast,
-                  Index* leastFrom, double* colNext, Reduction* zeros, double* colBound) {
+                  bool lowestBits, std::uint64_t limit, double* rowMinimum,
+                  ColumnLeast* columns, Reduction* zeros, double* colBound) {
     Scan scan{-1.0, false, false, false, MatrixSummary{}, noteZeros};
     constexpr int notExact = -2000;  // a lowest bit no largest element can stay within the bound from
-    // Shorter blocks when colLeast: where a column's least last went down is where the reading
+    // Shorter blocks with columns: where a column's least last went down is where the reading
     // for its first zero starts.
-    const Index blockSize = colLeast != nullptr ? 64 : 256;
+    const Index blockSize = columns != nullptr ? 64 : 256;
     // Whether every block so far held finite elements that are not negative, and nothing else.
     bool onlyFinite = true;
     const bool gatherFinite = noteZeros && zeros->finiteCount != nullptr;
@@ -205,19 +235,23 @@ Scan copyAndCheck(double* workMatrix, const double* costMatrix, Index rows, Inde
                 colBound[0] = 0;
             }
         }
-        double least = infinity;  // the column's, when colLeast
-        Index leastRow = 0;       // where least last went down
-        // At most every element read but least and those of its block from leastRow on (colNext).
-        double next = infinity;
-        // A block's least, own, into the column's least and next: the least before, if own is
-        // below it, and own otherwise, as each of own's block is at least own.
+        // With columns: the three smallest least values of the blocks (or rows) read, and where
+        // the first two start. The column's least is the first.
+        double least = infinity, second = infinity, third = infinity;
+        Index leastRow = 0, secondRow = 0;
         const auto foldLeast = [&](double own, Index at) {
             if (own < least) {
-                if (next > least) next = least;
+                third = second;
+                second = least;
+                secondRow = leastRow;
                 least = own;
                 leastRow = at;
-            } else if (next > own) {
-                next = own;
+            } else if (own < second) {
+                third = second;
+                second = own;
+                secondRow = at;
+            } else if (own < third) {
+                third = own;
             }
         };
         double bound = infinity;  // with noteZeros: the least fl(x - m) of the column
@@ -401,11 +435,11 @@ Scan copyAndCheck(double* workMatrix, const double* costMatrix, Index rows, Inde
                     Pair low[2] = {both(infinity), both(infinity)};
                     PairMask notNegative = atLeast(lowest, lowest);
                     PairMask multiple = notNegative;  // all set
-                    // With colLeast, the least of the lanes is below 0 where an element is (-inf
+                    // With columns, the least of the lanes is below 0 where an element is (-inf
                     // too), and as minpd and maxpd pass over a NaN, only NaN needs a test of its
                     // own: one unordered comparison of the step's two pairs (pending, the first,
                     // and the second), not a mask a pair.
-                    const bool leastTests = colLeast != nullptr;
+                    const bool leastTests = columns != nullptr;
                     Pair pending = both(0.0);
                     PairMask unordered = atLeast(lowest, highest);  // all clear
                     const auto step = [&](Index i, int k, auto noting,
@@ -427,7 +461,7 @@ Scan copyAndCheck(double* workMatrix, const double* costMatrix, Index rows, Inde
                             notNegative = bothOf(notNegative, atLeast(v, lowest));
                         }
                         top[k] = greater(v, top[k]);
-                        if (colLeast != nullptr) low[k] = lesser(v, low[k]);
+                        if (columns != nullptr) low[k] = lesser(v, low[k]);
                         return v;
                     };
                     // Separate loops, so that the common ones carry no test of lowestBits a pair.
@@ -446,7 +480,7 @@ Scan copyAndCheck(double* workMatrix, const double* costMatrix, Index rows, Inde
                                                        bothOf(atLeast(v, unit), whole)));
                         });
                     } else if (leastTests) {
-                        // (colLeast comes without the row minima: no group to end.) A last pair
+                        // (columns come without the row minima: no group to end.) A last pair
                         // without a second is tested with itself.
                         r = overPairs(start, end, [&](Index i, int k) PAIRSOLVE_INLINED {
                             step(i, k, std::false_type{}, std::true_type{});
@@ -514,7 +548,7 @@ Scan copyAndCheck(double* workMatrix, const double* costMatrix, Index rows, Inde
                         }
                         // +0 in place of +inf: the largest is exact wherever a lane is finite.
                         top[k] = greater((Pair)bothOf((PairMask)v, finite), top[k]);
-                        if (colLeast != nullptr) low[k] = lesser(v, low[k]);
+                        if (columns != nullptr) low[k] = lesser(v, low[k]);
                     };
                     Index r = settled ? overRows(start, end, [&](Index i, int k) PAIRSOLVE_INLINED {
                         step(i, k, std::true_type{});
@@ -576,21 +610,56 @@ Scan copyAndCheck(double* workMatrix, const double* costMatrix, Index rows, Inde
                 }
             }
         }
-        if (colLeast != nullptr) {
-            // The first element equal to least, as forbidden pairs are replaced (an infinity of
-            // either sign is +inf there): the column's first zero once it is reduced. The rest
-            // of its block, which was just read, into next.
-            const Index end = std::min(leastRow - leastRow % blockSize + blockSize, rows);
+        if (columns != nullptr) {
+            const auto blockEnd = [&](Index r) {
+                return std::min(r - r % blockSize + blockSize, rows);
+            };
+            // Forbidden pairs are +inf here, as they are replaced (an infinity of either sign).
             const auto replaced = [&](Index i) {
                 return from[i] >= -DBL_MAX && from[i] <= DBL_MAX ? from[i] : infinity;
             };
-            Index r = leastRow;
-            while (r < end && replaced(r) != least) ++r;
-            for (Index i = leastRow; i < end; ++i)
-                if (i != r && from[i] >= -DBL_MAX && next > from[i]) next = from[i];
-            colNext[c] = next;
-            colLeast[c] = r < end && from[r] == least ? from[r] : least;
-            leastFrom[c] = r;
+            // One reading of least's block (from secondRow on, if second's block is the same):
+            // r, the first element equal to least (the column's first zero once it is reduced;
+            // none above leastRow is), and the two smallest of the others and of second and
+            // third: next, with a row when it lies there, and a bound on all but r and that row.
+            // When next is second, its row is found in second's block, and the rest of that block
+            // bounded too.
+            const Index end = blockEnd(leastRow), secondEnd = blockEnd(secondRow);
+            Index r = end;
+            double next = second, rest = third;
+            Index nextRow = none;
+            const Index readFrom = secondEnd == end ? std::min(leastRow, secondRow) : leastRow;
+            for (Index i = readFrom; i < end; ++i) {
+                const double v = replaced(i);
+                if (r == end && v == least) {
+                    r = i;
+                    continue;
+                }
+                if (!(v < rest)) continue;
+                if (v < next) {
+                    rest = next;
+                    next = v;
+                    nextRow = i;
+                } else {
+                    rest = v;
+                }
+            }
+            if (nextRow == none && next <= DBL_MAX && secondEnd != end) {
+                // second's block: the first element equal to next (none above it is below), and
+                // every other one into rest (where a -inf, which only lowers it, is left in).
+                Index i = secondRow;
+                while (i < secondEnd && from[i] != next) ++i;
+                nextRow = i;
+                const double before = leastOfRows(from, secondRow, i);
+                const double after = leastOfRows(from, i + 1, secondEnd);
+                if (rest > before) rest = before;
+                if (rest > after) rest = after;
+            }
+            columns->least[c] = r < end && from[r] == least ? from[r] : least;
+            columns->firstZero[c] = r;
+            columns->next[c] = next;
+            columns->nextRow[c] = nextRow;
+            columns->rest[c] = nextRow == none ? next : rest;
         }
         if (noteZeros && c > 0) colBound[c] = bound > 0 ? bound : 0;
         if (gatherFinite)
@@ -734,14 +803,15 @@ void reduceColumns(double* work, Index rows, Index cols, Index* firstZero) {
 // -inf: rowsKnown). The forbidden value is above every finite element, so a line's minimum over
 // its elements with forbidden pairs replaced is what was gathered where that is finite, and the
 // forbidden value where the line holds no finite element: as reduceRows and reduceColumns find
-// them. The check also found each column's first zero (leastFrom) and the element there, whose
-// bits the minimum takes (columnMinimum): no element is read here.
+// them. The check also found each column's first zero and the element there, whose bits the
+// minimum takes (columnMinimum), and what bounds the others (ColumnLeast): no element is read
+// here.
 // zerosNoted: the check noted the rows' zeros and left bounds on the columns' finite elements of
 // R in colMinimum (copyAndCheck); where the row minima hold too, only rows of +inf alone and the
 // forbidden pairs are left to settle, and nothing is read. Otherwise, the pass below gathers all
 // of it.
-void reduceWithoutCopy(SolverState& s, bool rowsKnown, bool zerosNoted, const Index* leastFrom,
-                       const double* colNext) {
+void reduceWithoutCopy(SolverState& s, bool rowsKnown, bool zerosNoted,
+                       const ColumnLeast* columns) {
     using namespace searchBookkeeping;
     const Index rows = s.rowCount, cols = s.colCount;
     Reduction& d = s.reduction;
@@ -814,22 +884,36 @@ void reduceWithoutCopy(SolverState& s, bool rowsKnown, bool zerosNoted, const In
         }
     } else {
         for (Index r = 0; r < rows; ++r) d.rowMinimum[r] = 0;
-        d.colNext = colNext;
+        d.colNext = columns->next;
         for (Index c = 0; c < cols; ++c) {
-            const Index r = leastFrom[c];
+            const Index r = columns->firstZero[c];
             d.firstZero[c] = r;
             if (d.colMinimum[c] > DBL_MAX) d.colMinimum[c] = d.forbiddenValue;
-            // A listed column's list starts with its first zero alone, and the bound on the
-            // others: fl(x - colMinimum) >= fl(next - colMinimum) for each of them, as rounding
-            // keeps order, with next at most each (forbidden pairs at forbiddenValue). So a
-            // column is first read whole only when a search needs more than its first zero.
+            // A listed column's list starts with its first zero, and a row that holds next when
+            // there is one, and topBound bounds the others: fl(x - colMinimum) >= fl(y -
+            // colMinimum) for each of them, as rounding keeps order, with y at most each (rest,
+            // or next without a second row; forbidden pairs at forbiddenValue). So a column is
+            // first read whole only when a search needs more than these rows: in a tall matrix
+            // most rows are never covered, so the second row stands for the column's least key
+            // once the first one's row is covered.
             if (rows >= listedRows) {
-                const double next = colNext[c] < d.forbiddenValue ? colNext[c] : d.forbiddenValue;
-                s.offset.topRows[columnTopSize * c] = r;
-                s.offset.topValues[columnTopSize * c] = 0;  // fl(x - x)
+                const auto belowForbidden = [&](double v) {
+                    return v < d.forbiddenValue ? v : d.forbiddenValue;
+                };
+                Index* top = s.offset.topRows + columnTopSize * c;
+                double* value = s.offset.topValues + columnTopSize * c;
+                top[0] = r;
+                value[0] = 0;  // fl(x - x)
                 s.offset.topCount[c] = 1;
-                s.offset.topLeast[c] = s.offset.topValues[columnTopSize * c];
-                s.offset.topBound[c] = next - d.colMinimum[c];
+                double others = belowForbidden(columns->next[c]);
+                if (columns->nextRow[c] >= 0) {
+                    top[1] = columns->nextRow[c];
+                    value[1] = columns->next[c] - d.colMinimum[c];
+                    s.offset.topCount[c] = 2;
+                    others = belowForbidden(columns->rest[c]);
+                }
+                s.offset.topLeast[c] = 0;
+                s.offset.topBound[c] = others - d.colMinimum[c];
             }
         }
     }
@@ -1247,8 +1331,7 @@ void runSolve(double* assignment, double* cost, const double* costMatrix, std::i
     double* lineMinima = nullptr;
     double* rowMinimum;
     double* colMinimum = nullptr;
-    Index* leastFrom = nullptr;
-    double* colNext = nullptr;
+    ColumnLeast columns{};
     Reduction zeroLists{};  // the rows' zero lists, when the check notes them
     Scan scan;
     if (copyFirst) {
@@ -1256,25 +1339,32 @@ void runSolve(double* assignment, double* cost, const double* costMatrix, std::i
         rowMinimum = minimaCount > 0 ? workMatrix + elementCount : nullptr;
         scan = copyAndCheck<true, false>(workMatrix, costMatrix, static_cast<Index>(rows),
                                          static_cast<Index>(cols), !plain, exactLimit(rows + cols),
-                                         rowMinimum, nullptr, nullptr, nullptr, nullptr, nullptr);
+                                         rowMinimum, nullptr, nullptr, nullptr);
     } else {
-        // The row minima, the column minima and, when columns are reduced, a bound on each
-        // column's elements but its first zero (colNext) and where the reading for that zero
-        // starts; when rows are reduced, the rows' zero lists (Reduction). The check fills them.
+        // The row minima, the column minima and, when columns are reduced, each column's first
+        // zero and what bounds its other elements (ColumnLeast); when rows are reduced, the
+        // rows' zero lists (Reduction). The check fills them.
         const std::size_t fromCount = minimaCount > 0 ? 0 : cols;
         const std::size_t listCount = minimaCount > 0 ? (zeroListSize + 2) * rows : 0;
         const std::size_t finiteCount = minimaCount > 0 ? finiteListSize * cols : 0;
         lineMinima = static_cast<double*>(
-            mxMalloc((rows + cols + fromCount + finiteCount) * sizeof(double) +
-                     (fromCount + listCount + (finiteCount > 0 ? finiteCount + cols : 0)) *
+            mxMalloc((rows + cols + 2 * fromCount + finiteCount) * sizeof(double) +
+                     (2 * fromCount + listCount + (finiteCount > 0 ? finiteCount + cols : 0)) *
                          sizeof(Index)));
         rowMinimum = lineMinima;
         colMinimum = lineMinima + rows;
-        if (fromCount > 0) colNext = lineMinima + rows + cols;
+        if (fromCount > 0) {
+            columns.least = colMinimum;
+            columns.next = lineMinima + rows + cols;
+            columns.rest = columns.next + cols;
+        }
         if (finiteCount > 0) zeroLists.finiteValues = lineMinima + rows + cols;
         Index* indexes =
-            reinterpret_cast<Index*>(lineMinima + rows + cols + fromCount + finiteCount);
-        leastFrom = fromCount > 0 ? indexes : nullptr;
+            reinterpret_cast<Index*>(lineMinima + rows + cols + 2 * fromCount + finiteCount);
+        if (fromCount > 0) {
+            columns.firstZero = indexes;
+            columns.nextRow = indexes + fromCount;
+        }
         if (minimaCount > 0) {
             zeroLists.zeroCount = indexes;
             zeroLists.lastZero = indexes + rows;
@@ -1283,13 +1373,12 @@ void runSolve(double* assignment, double* cost, const double* costMatrix, std::i
             zeroLists.finiteRows = indexes + listCount + cols;
             scan = copyAndCheck<false, true>(nullptr, costMatrix, static_cast<Index>(rows),
                                              static_cast<Index>(cols), true, exactLimit(rows + cols),
-                                             rowMinimum, nullptr, nullptr, nullptr, &zeroLists,
-                                             colMinimum);
+                                             rowMinimum, nullptr, &zeroLists, colMinimum);
         } else {
             scan = copyAndCheck<false, false>(nullptr, costMatrix, static_cast<Index>(rows),
                                               static_cast<Index>(cols), true,
-                                              exactLimit(rows + cols), nullptr, colMinimum,
-                                              leastFrom, colNext, nullptr, nullptr);
+                                              exactLimit(rows + cols), nullptr, &columns,
+                                              nullptr, nullptr);
         }
     }
 
@@ -1375,7 +1464,7 @@ void runSolve(double* assignment, double* cost, const double* costMatrix, std::i
         reduceAndSeed(state, !scan.anyInfinity);
     } else {
         state.targetStars = rows <= cols ? rowCount : colCount;
-        reduceWithoutCopy(state, !scan.anyNegativeInfinity, scan.zerosNoted, leastFrom, colNext);
+        reduceWithoutCopy(state, !scan.anyNegativeInfinity, scan.zerosNoted, &columns);
         seed(state);
     }
 
