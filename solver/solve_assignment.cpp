@@ -260,6 +260,7 @@ Scan copyAndCheck(double* workMatrix, const double* costMatrix, Index rows, Inde
         // little: the groups left are few in a gated matrix, where it matters).
         Index finite = 0;
         bool finiteKnown = true;
+#if defined(PAIRSOLVE_PAIRS)
         const auto keepFinite = [&](Index r) {
             if (finite < finiteListSize) {
                 zeros->finiteRows[finiteListSize * c + finite] = r;
@@ -267,6 +268,7 @@ Scan copyAndCheck(double* workMatrix, const double* costMatrix, Index rows, Inde
             }
             ++finite;
         };
+#endif
         // Row r's finite element v at or below its minimum so far, m (noteZeros).
         const auto noteLow = [&](Index r, double v, double m) {
             if (v < m) {
