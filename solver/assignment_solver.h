@@ -163,7 +163,7 @@ struct OffsetSearch {
     // Each column's smallest keys, over every row: the rows of the columnTopSize smallest when
     // the column was last read whole, and topBound, a lower bound on every other row's key then
     // and after (keys never decrease: a row's offset only grows). Empty, with topBound -inf,
-    // until the column is first read.
+    // until the reduction (reduceWithoutCopy) starts it.
     Index* topRows;         // columnTopSize * colCount
     double* topValues;      // columnTopSize * colCount: R at the listed rows, read without
                             // reaching into the matrix

@@ -106,7 +106,12 @@
 //   when its threshold has caught up with its bound, or its listed rows are all covered. When
 //   rows are reduced, a column's list starts empty with its least element of R as topBound
 //   (the reduction's pass gathers it), so a column is first read whole only when a search
-//   reaches that far: in a wide matrix, many columns never are.
+//   reaches that far: in a wide matrix, many columns never are. A column of a gated matrix is
+//   not even read then: its first list comes from the few finite elements the check kept of it.
+//   When columns are reduced, a list starts with the column's first zero and a row of its next
+//   smallest element, and topBound below the others (the check gathers them): in a tall matrix
+//   most rows are never covered, so the second row stands for the least key of its column once
+//   the first one's row is covered.
 // - A column with more rows within the threshold than the list holds (many ties), and every
 //   column of a matrix of fewer than listedRows rows, is unlisted and searched by reading it, in
 //   blocks of 16 rows whose minimum tells whether the block holds a candidate, stopping at the
@@ -272,7 +277,7 @@ constexpr Index staleRow = -3;  // keyBoundRow: a bound, which the column's list
 
 
 // Reads column c whole, every row at its key now (covered rows included), and lists the rows of
-// its columnTopSize smallest keys. Every other row's key is at least topBound, now and after: a
+// its columnTopSize smallest keys (the first time, a gated column's finite elements only). Every other row's key is at least topBound, now and after: a
 // row's offset never decreases. The smallest keys lie in the blocks of 16 rows with the smallest
 // least keys: were one in a block whose least key is above the (columnTopSize + 1)-th smallest
 // of them, that many keys from other blocks would be smaller still. So the column is read once,
