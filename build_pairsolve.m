@@ -16,10 +16,7 @@ if nargin < 1
     outputFolder = fullfile(root, 'build');
 end
 outputFolder = absoluteFolder(outputFolder);
-sources = {fullfile(root, 'host', 'mex_gateway.cpp'), ...
-           fullfile(root, 'solver', 'solve_assignment.cpp'), ...
-           fullfile(root, 'solver', 'munkres_phases.cpp'), ...
-           fullfile(root, 'solver', 'offset_search.cpp')};
+sources = [{fullfile(root, 'host', 'mex_gateway.cpp')}, solverSources(root)];
 includes = {['-I' fullfile(root, 'host')], ['-I' fullfile(root, 'solver')]};
 
 % Which elements of the working matrix become exactly zero decides the search, so every operation
@@ -67,6 +64,13 @@ end
 copyfile(fullfile(root, 'host', 'pairsolve.m'), fullfile(outputFolder, 'pairsolve.m'));
 fprintf('Done. Use it after addpath(''%s''); see "help pairsolve".\n', ...
         strrep(outputFolder, '''', ''''''));
+end
+
+function sources = solverSources(root)
+% The solver's sources, from the list every build reads (solver/sources.txt).
+names = regexp(fileread(fullfile(root, 'solver', 'sources.txt')), '^\w+\.cpp(?=\r?$)', ...
+               'match', 'lineanchors');
+sources = cellfun(@(name) fullfile(root, 'solver', name), names, 'UniformOutput', false);
 end
 
 function folder = absoluteFolder(folder)

@@ -45,9 +45,7 @@ list(REMOVE_ITEM octave_dl_ldflags -shared)
 
 add_library(pairsolve_mex MODULE
   host/mex_gateway.cpp
-  solver/solve_assignment.cpp
-  solver/munkres_phases.cpp
-  solver/offset_search.cpp)
+  ${pairsolve_solver_sources})
 target_include_directories(pairsolve_mex PRIVATE
   ${PROJECT_SOURCE_DIR}/solver ${PROJECT_SOURCE_DIR}/host)
 target_include_directories(pairsolve_mex SYSTEM PRIVATE ${octave_include_dirs})

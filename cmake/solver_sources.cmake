@@ -1,0 +1,22 @@
+# pairsolve_solver_sources(<var> <root>): the solver's sources as absolute paths, from the one list
+# every build reads (solver/sources.txt). Editing the list reconfigures.
+function(pairsolve_solver_sources out root)
+  set(list_file ${root}/solver/sources.txt)
+  file(STRINGS ${list_file} lines)
+  set(names)
+  foreach(line IN LISTS lines)
+    string(STRIP "${line}" line)  # a checkout may end the lines in CR LF
+    if(line MATCHES "^[A-Za-z0-9_]+\\.cpp$")
+      list(APPEND names ${line})
+    endif()
+  endforeach()
+  if(NOT names)
+    message(FATAL_ERROR "pairsolve: no sources listed in ${list_file}")
+  endif()
+  set(paths)
+  foreach(name IN LISTS names)
+    list(APPEND paths ${root}/solver/${name})
+  endforeach()
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${list_file})
+  set(${out} ${paths} PARENT_SCOPE)
+endfunction()
