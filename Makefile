@@ -75,7 +75,7 @@ fuzz: deps
 	cmake -C fuzz/fuzz.cmake -S . -B $(FUZZ_BUILD)
 	cmake --build $(FUZZ_BUILD) -j$(JOBS) --target pairsolve_fuzz
 	mkdir -p $(FUZZ_BUILD)/corpus
-	$(FUZZ_BUILD)/fuzz/pairsolve_fuzz -max_total_time=$(FUZZ_SECONDS) -timeout=10 -max_len=1400 \
+	$(FUZZ_BUILD)/fuzz/pairsolve_fuzz -max_total_time=$(FUZZ_SECONDS) -timeout=10 -max_len=1299 \
 		-rss_limit_mb=2048 -print_final_stats=1 -artifact_prefix=$(FUZZ_BUILD)/ \
 		$(FUZZ_BUILD)/corpus fuzz/corpus
 

@@ -2,9 +2,11 @@
 """Writes the fuzz target's seed corpus into fuzz/corpus/ (run from anywhere; the result is fixed).
 
 Each seed is a matrix in the target's input layout (see pairsolve_fuzz.cpp): the documented edge
-cases, written out, and seeded random matrices of each kind the solver has trouble with, at the
-sizes the target allows. Options vary across seeds so that the allocation-failure and gateway
-checks start from every setting.
+cases, written out, and seeded random matrices of each kind the solver has trouble with, up to
+12 x 12 element by element; then compact seeds, a generator with its shape, parameter and seed and
+a few perturbations, for every generator at sizes past the offset search's lists (64 rows), tall,
+wide and square, to 128 x 128. Options vary across seeds so that the allocation-failure and
+gateway checks start from every setting.
 """
 import math
 import os
@@ -110,6 +112,69 @@ def random_value(rng, kind):
     raise ValueError(kind)
 
 
+# The compact layout's generators, by number, and the parameters worth a seed of their own.
+COMPACT_KINDS = {
+    "tracking": (0, [0, 3, 9]),     # tracks lost (rows of +inf only)
+    "clutter": (1, [0, 2, 5]),
+    "integers": (2, [0, 1, 2, 3, 4]),  # 0 .. 1, 3, 10, 100, 10^6
+    "tenths": (3, [0]),
+    "low-rank": (4, [0, 3, 15]),    # nudged elements: 1/128, 4/128, 16/128
+    "uniform": (5, [0, 1, 2, 3]),   # times 1, 1e-3, 1e-300, 1e300
+    "ulps": (6, [0]),
+    "products": (7, [0, 1, 2]),     # f = 1, 0.37, 1e-310; sides at most 80
+    "generated": (8, list(range(12))),  # random_matrices::allKinds
+}
+
+# Perturbation codes (op % 16).
+PLUS_INF, MINUS_INF, NAN_OP, MINUS_ZERO, HUGE, DBL_MAX_OP, ZERO, UP, DOWN, TIE, ROW_INF, \
+    COL_INF, MINUS_ONE, SUBNORMAL, INTEGER, PLUS_1E9 = range(16)
+
+
+def encode_compact(kind, rows, cols, parameter, seed, perturbations=(), fail_at=0, nlhs=2):
+    out = bytearray([0x80 | kind, rows - 1, cols - 1, (fail_at & 7) | (nlhs << 3), parameter])
+    out += struct.pack("<I", seed)
+    for op, r, c in perturbations:
+        out += bytes([op, r, c])
+    return bytes(out)
+
+
+def compact_seeds(rng):
+    seeds = {}
+    big = [(128, 128), (80, 80), (128, 90), (90, 128), (64, 100), (100, 64)]
+    for name, (kind, parameters) in sorted(COMPACT_KINDS.items()):
+        limit = 80 if name == "products" else 128
+        for index, parameter in enumerate(parameters):
+            # Each parameter at one large shape, in turn; the first also at the others.
+            shapes = big if index == 0 else [big[index % len(big)]]
+            for rows, cols in shapes:
+                rows, cols = min(rows, limit), min(cols, limit)
+                seeds["compact-%s-p%d-%dx%d" % (name, parameter, rows, cols)] = encode_compact(
+                    kind, rows, cols, parameter, rng.randrange(1 << 32),
+                    fail_at=rng.randint(0, 7), nlhs=rng.randint(0, 2))
+    # Perturbed: infinities, zeros, huge values, whole rows and columns of +inf, ties and ulps
+    # apart at random places, so that mutations start from each. No NaN, DBL_MAX or negative
+    # element here: each would take the offset search out of the call (the seeds below have them).
+    kept = [op for op in range(16) if op not in (NAN_OP, DBL_MAX_OP, MINUS_ONE)]
+    for kind, rows, cols, parameter in [(0, 128, 110, 4), (1, 100, 100, 1), (2, 96, 128, 2),
+                                        (3, 128, 128, 0), (4, 110, 90, 7), (5, 80, 80, 0),
+                                        (6, 128, 70, 0), (7, 80, 72, 1), (8, 90, 90, 8)]:
+        perturbations = [(rng.choice(kept) | rng.randrange(16) << 4, rng.randrange(256),
+                          rng.randrange(256)) for _ in range(rng.randint(4, 24))]
+        seeds["compact-perturbed-%d-%dx%d" % (kind, rows, cols)] = encode_compact(
+            kind, rows, cols, parameter, rng.randrange(1 << 32), perturbations,
+            fail_at=rng.randint(0, 7), nlhs=rng.randint(0, 2))
+    # A lost track and a detection nobody can take in the same tracking matrix; a NaN and a
+    # negative element in large ones (the element-by-element search, and the copy's early end).
+    seeds["compact-tracking-lost-row-and-column"] = encode_compact(
+        0, 120, 120, 0, 77, [(ROW_INF, 5, 0), (COL_INF, 0, 17), (TIE, 40, 40)], fail_at=3)
+    seeds["compact-uniform-nan"] = encode_compact(5, 100, 100, 0, 78, [(NAN_OP, 50, 50)])
+    seeds["compact-integers-negative-last"] = encode_compact(
+        2, 128, 128, 2, 79, [(MINUS_ONE, 127, 127)], fail_at=2)
+    seeds["compact-low-rank-ulps"] = encode_compact(
+        4, 128, 128, 0, 80, [(UP, r, (r * 37) % 128) for r in range(0, 128, 3)])
+    return seeds
+
+
 def main():
     if os.path.isdir(CORPUS):
         shutil.rmtree(CORPUS)
@@ -127,6 +192,7 @@ def main():
             values = [random_value(rng, kind) for _ in range(rows * cols)]
             seeds["random-%s-%d-%dx%d" % (kind, shape, rows, cols)] = encode(
                 rows, cols, values, fail_at=rng.randint(0, 7), nlhs=rng.randint(0, 2))
+    seeds.update(compact_seeds(rng))
     for name, data in seeds.items():
         with open(os.path.join(CORPUS, name), "wb") as f:
             f.write(data)

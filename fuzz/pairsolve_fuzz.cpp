@@ -1,7 +1,10 @@
-// Fuzz target: any bytes become a cost matrix of up to 12 x 12 holding any doubles, and every call
-// is checked against what a caller relies on.
+// Fuzz target: any bytes become a cost matrix, and every call is checked against what a caller
+// relies on. Small inputs spell out up to 12 x 12 doubles one by one; compact inputs seed the
+// generators of tests/random_matrices.h up to 128 x 128, past the size (listedRows = 64 rows) where
+// the offset search keeps per-column lists, and a few bytes then perturb the generated matrix.
 //
-// Input layout (missing bytes read as 0, so every byte string is a valid input):
+// Input layout (missing bytes read as 0, so every byte string is a valid input). Byte 0 below
+// 0x80 selects the byte-per-element layout:
 //   byte 0    rows = byte % 13
 //   byte 1    cols = byte % 13
 //   byte 2    options: bits 0-2 make the k-th allocation of a repeated call fail (0 = none);
@@ -21,12 +24,37 @@
 //     0xE0-0xFE  the next eight bytes as a double with its sign bit cleared
 //     0xFF       the next eight bytes as a double, as they are
 //   elements beyond the end of the data are 0.
+// Byte 0 from 0x80 selects the compact layout:
+//   byte 0    the generator, (byte & 0x7F) % 9, and its parameter p (byte 4):
+//               0 gated tracking (tracks x detections), p % 16 tracks lost: rows of +inf only
+//               1 gated tracking in clutter, p % 16 tracks lost likewise
+//               2 integers 0 .. t, t = 1, 3, 10, 100, 10^6 by p % 5 (ties, exact offsets)
+//               3 decimal costs k / 10 (near ties)
+//               4 low rank a_r + b_c, each element nudged up by 1 .. 4 ulps with probability
+//                 (p % 16 + 1) / 128 (near ties the margins cannot settle: replays, restarts)
+//               5 uniform doubles times 1, 1e-3, 1e-300, 1e300 by p % 4
+//               6 1 + k 2^-52, k in 0 .. 15
+//               7 (r + 1)(c + 1) f, f = 1, 0.37, 1e-310 by p % 3 (long searches), sides
+//                 1 + byte % 80 (they cost about N^4)
+//               8 a kind of random_matrices::generate, allKinds[p % 12] (NaN, subnormals, ...)
+//   byte 1    rows = 1 + byte % 128 (tall and wide shapes come from the two sides)
+//   byte 2    cols = 1 + byte % 128
+//   byte 3    options, as above
+//   byte 4    p
+//   bytes 5-8 the generator's seed, little-endian
+//   then perturbations of three bytes (op, a, b) on element (a % rows, b % cols), in order,
+//   op % 16: 0 +inf, 1 -inf, 2 NaN, 3 -0.0, 4 1e300, 5 DBL_MAX, 6 0, 7 the next double up,
+//   8 the next double toward 0, 9 the element of the next row (a tie), 10 its whole row +inf,
+//   11 its whole column +inf, 12 -1, 13 the smallest subnormal, 14 the integer op >> 4,
+//   15 the element plus 1e-9.
 //
 // Checked on every input, by aborting (which the fuzzer reports with the input) when one fails:
 // - the solver and the reference model end alike: the same assignment and cost bit for bit, or
 //   the same error identifier and message, and the message is one of the system's; so does each
-//   search forced (offset, element by element, plain), and the offset and element-by-element
-//   searches make the plain one's decisions, one by one, in its order;
+//   search forced (offset, element by element, plain) and the one the solver chooses, and each
+//   makes the plain search's decisions, one by one, in its order (after a restart, the offset
+//   search's are a prefix of them and the element-by-element search's all of them); the forced
+//   offset search runs on every matrix of finite elements it can take;
 // - the caller's matrix is never written;
 // - no buffer is left allocated, and a call that ends at the copy took nothing but the copy;
 // - a success is a valid assignment: columns distinct and in 1..N, exactly min(M, N) of them when
@@ -35,7 +63,11 @@
 // - a failed allocation at any point ends the call with the out-of-memory error and leaves nothing
 //   allocated; a failure set beyond the call's last allocation changes nothing;
 // - the gateway, called with the same matrix, gives the solver's results in its outputs.
-// The call ending at all is checked by the fuzzer's own timeout.
+// The call ending at all is checked by the fuzzer's own timeout. Compact inputs get every check,
+// the allocation failure and the gateway included: each is one more solve, cheap beside the
+// traced searches and the reference model. In the libFuzzer build a
+// compact input with a side of 128 takes about 30 ms, a long search at 80 x 80 about a second.
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -47,6 +79,7 @@
 
 #include "assignment_solver.h"
 #include "pairsolve.h"
+#include "random_matrices.h"
 #include "reference_model.h"
 #include "host_services.h"
 
@@ -55,6 +88,12 @@ using namespace pairsolve;
 namespace {
 
 constexpr std::int32_t maxSide = 12;
+constexpr std::int32_t compactMaxSide = 128;
+// The products (r + 1)(c + 1) f need about N searches of N shifts each, and the element-by-element
+// search and the reference model spend about N^4 steps on them: 0.8 s at 80 x 80 in the libFuzzer
+// build, seven times that at 128 x 128.
+constexpr unsigned longSearches = 7;
+constexpr std::int32_t longSearchMaxSide = 80;
 
 constexpr double inf = std::numeric_limits<double>::infinity();
 
@@ -64,6 +103,8 @@ public:
     ByteReader(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
 
     std::uint8_t byte() { return position_ < size_ ? data_[position_++] : 0; }
+
+    bool atEnd() const { return position_ >= size_; }
 
     std::uint64_t word() {
         std::uint64_t w = 0;
@@ -133,6 +174,109 @@ double element(ByteReader& in) {
     return fromBits(in.word());
 }
 
+// A matrix of the compact layout, before its perturbations.
+random_matrices::Matrix generated(unsigned kind, std::uint8_t p, std::uint64_t seed,
+                                  std::int32_t rows, std::int32_t cols) {
+    using random_matrices::Matrix;
+    random_matrices::Source source(seed);
+    const auto filled = [&](auto value) {
+        Matrix m;
+        m.rows = rows;
+        m.cols = cols;
+        m.data.resize(static_cast<std::size_t>(rows) * static_cast<std::size_t>(cols));
+        for (std::int32_t c = 0; c < cols; ++c)
+            for (std::int32_t r = 0; r < rows; ++r)
+                m.data[static_cast<std::size_t>(r) + static_cast<std::size_t>(rows) * c] = value(r, c);
+        return m;
+    };
+    switch (kind) {
+    case 0:
+    case 1: {
+        Matrix m = kind == 0 ? random_matrices::gatedTracking(source, rows, cols)
+                             : random_matrices::gatedClutter(source, rows, cols);
+        // Lost tracks: no detection in their gate, so the row can take no pair at all.
+        for (unsigned k = 0; k < p % 16u; ++k) {
+            const std::size_t r = source.below(static_cast<std::uint64_t>(rows));
+            for (std::size_t c = 0; c < static_cast<std::size_t>(cols); ++c)
+                m.data[r + static_cast<std::size_t>(rows) * c] = inf;
+        }
+        return m;
+    }
+    case 2: {
+        static constexpr std::int64_t tops[] = {1, 3, 10, 100, 1000000};
+        const std::int64_t top = tops[p % 5];
+        return filled([&](std::int32_t, std::int32_t) {
+            return static_cast<double>(source.between(0, top));
+        });
+    }
+    case 3: return random_matrices::decimalTenths(source, rows, cols);
+    case 4: {
+        // Nearly every assignment ties, and the margins cannot tell most elements apart.
+        std::vector<double> a(static_cast<std::size_t>(rows)), b(static_cast<std::size_t>(cols));
+        for (double& x : a) x = source.unit();
+        for (double& x : b) x = source.unit();
+        const double nudged = (p % 16 + 1) / 128.0;
+        return filled([&](std::int32_t r, std::int32_t c) {
+            double v = a[static_cast<std::size_t>(r)] + b[static_cast<std::size_t>(c)];
+            if (source.chance(nudged)) v = v * (1 + static_cast<double>(source.between(1, 4)) * 0x1p-52);
+            return v;
+        });
+    }
+    case 5: {
+        static constexpr double scales[] = {1, 1e-3, 1e-300, 1e300};
+        const double scale = scales[p % 4];
+        return filled([&](std::int32_t, std::int32_t) { return source.unit() * scale; });
+    }
+    case 6:
+        return filled([&](std::int32_t, std::int32_t) {
+            return 1.0 + static_cast<double>(source.below(16)) * 0x1p-52;
+        });
+    case longSearches: {
+        static constexpr double factors[] = {1, 0.37, 1e-310};
+        const double f = factors[p % 3];
+        return filled([&](std::int32_t r, std::int32_t c) {
+            return static_cast<double>(r + 1) * static_cast<double>(c + 1) * f;
+        });
+    }
+    default: {
+        constexpr std::size_t kinds = sizeof random_matrices::allKinds / sizeof random_matrices::allKinds[0];
+        return random_matrices::generate(source, random_matrices::allKinds[p % kinds], rows, cols);
+    }
+    }
+}
+
+// One perturbation of the compact layout: op on element (r, c).
+void perturb(std::vector<double>& matrix, std::int32_t rows, std::int32_t cols, std::uint8_t op,
+             std::int32_t r, std::int32_t c) {
+    const std::size_t stride = static_cast<std::size_t>(rows);
+    double& v = matrix[static_cast<std::size_t>(r) + stride * static_cast<std::size_t>(c)];
+    switch (op % 16u) {
+    case 0: v = inf; break;
+    case 1: v = -inf; break;
+    case 2: v = std::numeric_limits<double>::quiet_NaN(); break;
+    case 3: v = -0.0; break;
+    case 4: v = 1e300; break;
+    case 5: v = std::numeric_limits<double>::max(); break;
+    case 6: v = 0.0; break;
+    case 7: v = std::nextafter(v, inf); break;
+    case 8: v = std::nextafter(v, 0.0); break;
+    case 9:
+        v = matrix[static_cast<std::size_t>((r + 1) % rows) + stride * static_cast<std::size_t>(c)];
+        break;
+    case 10:
+        for (std::size_t k = 0; k < static_cast<std::size_t>(cols); ++k)
+            matrix[static_cast<std::size_t>(r) + stride * k] = inf;
+        break;
+    case 11:
+        for (std::size_t k = 0; k < stride; ++k) matrix[k + stride * static_cast<std::size_t>(c)] = inf;
+        break;
+    case 12: v = -1.0; break;
+    case 13: v = std::numeric_limits<double>::denorm_min(); break;
+    case 14: v = op >> 4; break;
+    default: v = v + 1e-9; break;
+    }
+}
+
 [[noreturn]] void fail(const char* what) {
     std::fprintf(stderr, "pairsolve_fuzz: %s\n", what);
     std::abort();
@@ -185,33 +329,42 @@ bool sameOutcome(const Outcome& a, const Outcome& b) {
     return a.identifier == b.identifier && a.message == b.message;
 }
 
-// Each forced search ends as the reference model does, and makes the plain search's decisions.
-void checkSearches(const std::vector<double>& matrix, std::int32_t rows, std::int32_t cols,
-                   const Outcome& reference) {
+// Each search, forced or as the solver chooses it, ends as the reference model does and makes the
+// plain search's decisions. Returns what the forced offset search reported.
+solverTesting::SearchReport checkSearches(const std::vector<double>& matrix, std::int32_t rows,
+                                          std::int32_t cols, const Outcome& reference) {
     using solverTesting::Decision;
     using solverTesting::SearchChoice;
-    static std::vector<Decision> buffers[3];
+    static std::vector<Decision> buffers[4];
     const SearchChoice choices[] = {SearchChoice::plain, SearchChoice::offset,
-                                    SearchChoice::elementByElement};
-    solverTesting::DecisionTrace traces[3];
-    for (int i = 0; i < 3; ++i) {
-        buffers[i].resize(1 << 16);
-        traces[i] = solverTesting::DecisionTrace{buffers[i].data(), buffers[i].size(), 0, 0};
+                                    SearchChoice::elementByElement, SearchChoice::chosen};
+    solverTesting::DecisionTrace traces[4] = {};
+    solverTesting::SearchReport reports[4];
+    for (int i = 0; i < 4; ++i) {
+        if (buffers[i].empty()) buffers[i].resize(1 << 16);
         solverTesting::DecisionTrace* trace = &traces[i];
+        solverTesting::SearchReport* report = &reports[i];
         const SearchChoice choice = choices[i];
-        const Outcome forced = runCall(
-            [choice, trace](double* a, double* c, const double* x, std::int32_t r, std::int32_t n) {
-                solverTesting::solve(choice, a, c, x, r, n, nullptr, trace);
-            },
-            matrix, rows, cols);
-        require(sameOutcome(forced, reference), "a forced search and the reference model disagree");
-        require(trace->count <= trace->capacity, "more decisions than the trace holds");
+        Outcome forced;
+        // A trace that overflowed counted its decisions all the same: the call is made again
+        // with room for them (every search is deterministic).
+        do {
+            if (trace->count > buffers[i].size()) buffers[i].resize(trace->count);
+            *trace = solverTesting::DecisionTrace{buffers[i].data(), buffers[i].size(), 0, 0};
+            forced = runCall(
+                [choice, trace, report](double* a, double* c, const double* x, std::int32_t r,
+                                        std::int32_t n) {
+                    solverTesting::solve(choice, a, c, x, r, n, report, trace);
+                },
+                matrix, rows, cols);
+        } while (trace->count > trace->capacity);
+        require(sameOutcome(forced, reference), "a search and the reference model disagree");
     }
     const auto same = [](const Decision& a, const Decision& b) {
         return a.kind == b.kind && a.row == b.row && a.col == b.col && bitsOf(a.value) == bitsOf(b.value);
     };
     const solverTesting::DecisionTrace& plain = traces[0];
-    for (int i = 1; i < 3; ++i) {
+    for (int i = 1; i < 4; ++i) {
         const solverTesting::DecisionTrace& t = traces[i];
         // After a restart the offset search's decisions are a prefix of the plain ones and the
         // element-by-element search's follow them, all of them.
@@ -221,6 +374,7 @@ void checkSearches(const std::vector<double>& matrix, std::int32_t rows, std::in
             require(same(t.entries[k], plain.entries[k < restart ? k : k - restart]),
                     "a search made another decision than the plain one");
     }
+    return reports[1];
 }
 
 bool isSystemError(const Outcome& out) {
@@ -326,14 +480,31 @@ void checkGateway(const Outcome& direct, const std::vector<double>& matrix, std:
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     ByteReader in(data, size);
-    const std::int32_t rows = in.byte() % (maxSide + 1);
-    const std::int32_t cols = in.byte() % (maxSide + 1);
+    const std::uint8_t first = in.byte();
+    const bool compact = first >= 0x80;
+    const unsigned kind = (first & 0x7Fu) % 9u;
+    const std::int32_t side = kind == longSearches ? longSearchMaxSide : compactMaxSide;
+    const std::int32_t rows = compact ? 1 + in.byte() % side : first % (maxSide + 1);
+    const std::int32_t cols = compact ? 1 + in.byte() % side : in.byte() % (maxSide + 1);
     const std::uint8_t options = in.byte();
     const unsigned failAt = options & 7u;
     const int nlhs = ((options >> 3) & 3) == 3 ? 2 : (options >> 3) & 3;
 
-    std::vector<double> matrix(static_cast<std::size_t>(rows) * static_cast<std::size_t>(cols));
-    for (double& v : matrix) v = element(in);
+    std::vector<double> matrix;
+    if (compact) {
+        const std::uint8_t parameter = in.byte();
+        std::uint64_t seed = 0;
+        for (int i = 0; i < 4; ++i) seed |= static_cast<std::uint64_t>(in.byte()) << (8 * i);
+        matrix = generated(kind, parameter, seed, rows, cols).data;
+        while (!in.atEnd()) {
+            const std::uint8_t op = in.byte();
+            const std::int32_t r = in.byte() % rows;
+            perturb(matrix, rows, cols, op, r, in.byte() % cols);
+        }
+    } else {
+        matrix.resize(static_cast<std::size_t>(rows) * static_cast<std::size_t>(cols));
+        for (double& v : matrix) v = element(in);
+    }
     const std::vector<double> original = matrix;
     const auto unchanged = [&] { return sameBits(matrix, original); };
     const Contents contents = contentsOf(matrix);
@@ -350,7 +521,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                      reference.message.c_str());
         fail("the solver and the reference model disagree");
     }
-    checkSearches(matrix, rows, cols, reference);
+    const solverTesting::SearchReport offset = checkSearches(matrix, rows, cols, reference);
+    // The lockstep above proves little if the forced offset search never ran: it must, wherever
+    // every element is finite and far enough below the top of the double range.
+    if (!contents.anyInfinite && !contents.anyNaN && !contents.anyNegative && !matrix.empty()) {
+        double largest = 0;
+        for (double v : matrix) largest = v > largest ? v : largest;
+        const double lines = 2.0 * (rows < cols ? rows : cols) + 2.0;
+        require(!(largest <= std::numeric_limits<double>::max() / lines * 0.25) ||
+                    offset.offsetRan,
+                "the forced offset search did not run on a matrix it can take");
+    }
 
     // The working copy comes first; the rest only when the call goes on past the copy and scan,
     // that is when no negative element ended it and the matrix holds a finite element or nothing
