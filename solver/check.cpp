@@ -50,22 +50,21 @@ PAIRSOLVE_INLINED inline Index overPairs(Index start, Index end, Step step) {
     return r;
 }
 
-// --- The parts. Each gets, per column, startColumn and endColumn; per reading, pair (two rows in
-// lanes) and tail (a row a reading in lanes left over), or element (a row of the reading element
-// by element). A part a form does not gather is a NoPart.
-
-struct NoPart {
+// --- The parts. Each gets, per column, startColumn and endColumn, and per reading pair (two rows
+// in lanes) and element (one row); tail is a row a reading in lanes left over, where a part tells
+// it from element. Part's members do nothing: a form leaves out what it does not gather.
+struct Part {
     static constexpr bool on = false;
     void startColumn(Index, const double*) {}
     template <bool noting = false>
     void pair(Index, int, Pair) {}
-    void tail(Index, double) {}
     void element(Index, double) {}
+    void tail(Index, double) {}
     void endColumn(Index) {}
 };
 
 // The working copy, for the searches that shift elements in place.
-struct CopyPart {
+struct CopyPart : Part {
     static constexpr bool on = true;
     double* work;
     Index rows;
@@ -74,50 +73,22 @@ struct CopyPart {
     void startColumn(Index c, const double*) { to = work + rows * c; }
     template <bool noting = false>
     PAIRSOLVE_INLINED void pair(Index i, int, Pair v) { store(to + i, v); }
-    void tail(Index r, double v) { to[r] = v; }
     void element(Index r, double v) { to[r] = v; }
-    void endColumn(Index) {}
 };
 
 // The row minima, `m > x` on each row in column order: the first column starts them and each
 // later one lowers them, as the row reduction finds them, but with +inf lowering none. As
 // forbidden pairs are replaced later, they hold as they are only if no element is infinite, and
 // if none is -inf, where they are finite (forbiddenValue is above every finite element).
-struct RowMinima {
-    static constexpr bool on = true;
-    double* minimum;
-    Index rows;
-    double* lowering = nullptr;  // the minima, from the second column on
-
-    void startColumn(Index c, const double* from) {
-        lowering = nullptr;
-        if (minimum == nullptr) return;
-        if (c == 0) {
-            for (Index r = 0; r < rows; ++r) minimum[r] = from[r];
-            return;
-        }
-        lowering = minimum;
-    }
-    template <bool noting = false>
-    PAIRSOLVE_INLINED void pair(Index i, int, Pair v) {
-        if (lowering != nullptr) store(lowering + i, lesser(v, load(lowering + i)));
-    }
-    void tail(Index r, double v) { element(r, v); }
-    void element(Index r, double v) {
-        if (lowering != nullptr && lowering[r] > v) lowering[r] = v;
-    }
-    void endColumn(Index) {}
-};
-
-// The row minima with what the offset search's row reduction would read the matrix again for,
-// where the minima hold (no -inf; a row of +inf alone is settled by the reduction): each row's
-// zero columns (RowZeros) and, in colBound, a lower bound on each column's elements of R.
 //
-// Row r's zeros in R are the finite elements equal to its minimum, as x - m is 0 only where
-// x == m: the first is where the minimum last went down, the others tie with it later on. So an
-// element at or below its row's minimum so far, m, either lowers it (the row's list starts again
-// at this column) or ties with it (one more column): a branch taken rarely, as a minimum soon
-// stops falling. Only that branch writes the minima. Every other finite element x has
+// With noting, also what the offset search's row reduction would read the matrix again for,
+// where the minima hold (no -inf; a row of +inf alone is settled by the reduction): each row's
+// zero columns (RowZeros) and, in colBound, a lower bound on each column's elements of R. Row r's
+// zeros in R are the finite elements equal to its minimum, as x - m is 0 only where x == m: the
+// first is where the minimum last went down, the others tie with it later on. So an element at or
+// below its row's minimum so far, m, either lowers it (the row's list starts again at this
+// column) or ties with it (one more column): a branch taken rarely, as a minimum soon stops
+// falling. Only that branch writes the minima. Every other finite element x has
 // x >= m >= the final minimum, so fl(x - m) is at most its element of R; the least of those (with
 // a negative value, from a lowering, standing for 0) bounds the column's finite elements, and the
 // reduction bounds its forbidden pairs. As a failed first reading of a block is followed by
@@ -130,31 +101,29 @@ struct RowMinima {
 // its rows needs noting (the group is then read again, row by row) and the group's share of the
 // bound: two operations an element. Where lanes lower the minima without noting (while lowest
 // bits are gathered: dense ties would take the branch too often), the form clears zerosNoted.
-struct RowZeroNotes {
+template <bool noting>
+struct RowMinima : Part {
     static constexpr bool on = true;
-    double* minimum;
+    double* minimum;  // null: no row minima
     Index rows;
     RowZeros zeros;
     double* colBound;
-    double* lowering = nullptr;
+    double* lowering = nullptr;  // the minima, from the second column on
     const double* from = nullptr;
     Index column = 0;
-    double bound = infinity;  // the least fl(x - m) of the column
+    double bound = infinity;     // the least fl(x - m) of the column
     LanesLeast<2> differences;
 
     void startColumn(Index c, const double* columnFrom) {
         from = columnFrom;
         column = c;
         bound = infinity;
-        startGroup();
-        lowering = nullptr;
-        if (c > 0) {
-            lowering = minimum;
-            return;
-        }
+        lowering = c > 0 ? minimum : nullptr;
+        if (c > 0 || minimum == nullptr) return;
+        for (Index r = 0; r < rows; ++r) minimum[r] = from[r];
+        if (!noting) return;
         // Each finite element of the first column is its row's minimum so far.
         for (Index r = 0; r < rows; ++r) {
-            minimum[r] = from[r];
             const bool finite = from[r] >= -DBL_MAX && from[r] <= DBL_MAX;
             zeros.count[r] = finite ? 1 : 0;
             zeros.columns[zeroListSize * r] = 0;
@@ -162,48 +131,38 @@ struct RowZeroNotes {
         }
         colBound[0] = 0;
     }
-    void noteZero(Index r) {
-        const Index n = zeros.count[r]++;
-        if (n < zeroListSize) zeros.columns[zeroListSize * r + n] = column;
-        zeros.last[r] = column;
-    }
     // Row r's finite element v at or below its minimum so far, m.
     void noteLow(Index r, double v, double m) {
         if (v < m) {
             lowering[r] = v;
             zeros.count[r] = 0;  // the row's list starts again here
-            noteZero(r);
+            zeros.note(r, column);
         } else if (zeros.last[r] != column) {
-            noteZero(r);
+            zeros.note(r, column);
         }
     }
-    template <bool noting = false>
+    template <bool notingNow = false>
     PAIRSOLVE_INLINED void pair(Index i, int k, Pair v) {
         if (lowering == nullptr) return;
-        if (noting)
+        if constexpr (notingNow)
             differences.take(k, v - load(lowering + i));
         else
             store(lowering + i, lesser(v, load(lowering + i)));
     }
-    void tail(Index r, double v) { element(r, v); }
     void element(Index r, double v) {
         if (lowering == nullptr) return;
         const double m = lowering[r];
-        if (v >= -DBL_MAX && v <= DBL_MAX) {
-            if (v <= m) noteLow(r, v, m);
-            if (bound > v - m) bound = v - m;
-        }
+        if (noting && v >= -DBL_MAX && v <= DBL_MAX) live(r, v);
         if (m > v) lowering[r] = v;
     }
-    // A finite element met by the reading that passes over groups of +inf.
+    // A finite element (also as the reading that passes over groups of +inf meets it).
     void live(Index r, double v) {
         if (lowering == nullptr) return;
         const double m = lowering[r];
         if (v <= m) noteLow(r, v, m);
         if (bound > v - m) bound = v - m;
     }
-    bool grouped() const { return lowering != nullptr; }
-    void startGroup() { differences = LanesLeast<2>(); }
+    bool grouped() const { return noting && lowering != nullptr; }
     // The rows of a group in lanes, first to last: the lanes where x - m <= 0 are taken from a
     // bit mask in ascending order (no branch a row).
     void endGroup(Index first, Index last) {
@@ -222,24 +181,25 @@ struct RowZeroNotes {
             }
         }
         if (bound > groupLeast) bound = groupLeast;
-        startGroup();
+        differences = LanesLeast<2>();
     }
     void endColumn(Index c) {
-        if (c > 0) colBound[c] = bound > 0 ? bound : 0;
+        if (noting && c > 0) colBound[c] = bound > 0 ? bound : 0;
     }
 };
 
 // A column's finite elements, known while every block of it is read by the reading that passes
 // over groups of +inf: only there does finding them cost little (the groups left are few in a
 // gated matrix, where it matters); any other reading of a block makes them not known.
-struct FiniteKeeper {
+template <bool kept>
+struct FiniteKeeper : Part {
+    static constexpr bool on = kept;
     FiniteLists lists;
     Index column = 0;
     const double* from = nullptr;
     Index count = 0;
     bool known = true;
 
-    bool on() const { return lists.count != nullptr; }
     void startColumn(Index c, const double* columnFrom) {
         column = c;
         from = columnFrom;
@@ -255,7 +215,7 @@ struct FiniteKeeper {
         ++count;
     }
     void endColumn(Index c) {
-        if (on()) lists.count[c] = known && count <= finiteListSize ? count : finiteListSize + 1;
+        if (kept) lists.count[c] = known && count <= finiteListSize ? count : finiteListSize + 1;
     }
 };
 
@@ -267,7 +227,7 @@ struct FiniteKeeper {
 // row goes to firstZero, and its element, whose bits a reduction's minimum takes, to least. The
 // same reading gives next, and nextRow where next lies there or in the second's block (read too,
 // then), and rest: the third smallest least bounds every other block.
-struct ColumnLeastPart {
+struct ColumnLeastPart : Part {
     static constexpr bool on = true;
     ColumnLeast out;
     Index rows;
@@ -355,16 +315,6 @@ void ColumnLeastPart::endColumn(Index c) {
     out.rest[c] = nextRow == none ? next : rest;
 }
 
-// A form that keeps no finite elements.
-struct NoFiniteKeeper {
-    bool known = true;
-    static constexpr bool on() { return false; }
-    void startColumn(Index, const double*) {}
-    static constexpr bool keeping() { return false; }
-    void keep(Index) {}
-    void endColumn(Index) {}
-};
-
 // The parts of one form of the check, and the loop over the blocks of each column.
 template <class Copy, class Rows, class Least, class Finite, bool noting>
 struct Check {
@@ -386,8 +336,8 @@ struct Check {
         least.pair(i, k, v);
     }
     void tail(Index r, double v) {
-        copy.tail(r, v);
-        rowsPart.tail(r, v);
+        copy.element(r, v);
+        rowsPart.element(r, v);
         least.tail(r, v);
     }
     void blockDone(Index start, bool finiteKnown) {
@@ -423,7 +373,7 @@ struct Check {
     PAIRSOLVE_INLINED Index overRows(Index start, Index end, Step step, bool skipInfinite) {
         bool grouped = false;
         if constexpr (noting) grouped = rowsPart.grouped();
-        const bool gathering = finite.on() && skipInfinite;
+        const bool gathering = Finite::on && skipInfinite;
         const bool byRow = skipInfinite && (grouped || gathering);
         if (!grouped && !skipInfinite) return overPairs(start, end, step);
         Index r = start;
@@ -681,20 +631,21 @@ PAIRSOLVE_NOINLINE CheckResult runCheck(Form form) {
 
 CheckResult checkAndGather(const double* costMatrix, Index rows, Index cols, const Gathering& g) {
     if (g.copy != nullptr) {
-        Check<CopyPart, RowMinima, NoPart, NoFiniteKeeper, false> form{
-            CopyPart{g.copy, rows}, RowMinima{g.rowMinimum, rows}, NoPart{}, NoFiniteKeeper{},
+        Check<CopyPart, RowMinima<false>, Part, FiniteKeeper<false>, false> form{
+            CopyPart{{}, g.copy, rows}, RowMinima<false>{{}, g.rowMinimum, rows, {}, nullptr}, Part{},
+            FiniteKeeper<false>{},
             costMatrix, rows, cols, g.lowestBits, g.limit};
         return runCheck(form);
     }
     if (g.columns.least != nullptr) {
-        Check<NoPart, NoPart, ColumnLeastPart, NoFiniteKeeper, false> form{
-            NoPart{}, NoPart{}, ColumnLeastPart{g.columns, rows, 64}, NoFiniteKeeper{},
+        Check<Part, Part, ColumnLeastPart, FiniteKeeper<false>, false> form{
+            Part{}, Part{}, ColumnLeastPart{{}, g.columns, rows, 64}, FiniteKeeper<false>{},
             costMatrix, rows, cols, g.lowestBits, g.limit};
         return runCheck(form);
     }
-    Check<NoPart, RowZeroNotes, NoPart, FiniteKeeper, true> form{
-        NoPart{}, RowZeroNotes{g.rowMinimum, rows, g.zeros, g.colBound}, NoPart{},
-        FiniteKeeper{g.finite}, costMatrix, rows, cols, g.lowestBits, g.limit};
+    Check<Part, RowMinima<true>, Part, FiniteKeeper<true>, true> form{
+        Part{}, RowMinima<true>{{}, g.rowMinimum, rows, g.zeros, g.colBound}, Part{},
+        FiniteKeeper<true>{{}, g.finite}, costMatrix, rows, cols, g.lowestBits, g.limit};
     return runCheck(form);
 }
 

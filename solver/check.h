@@ -23,6 +23,19 @@ struct RowZeros {
     Index* count;    // rowCount
     Index* columns;  // zeroListSize * rowCount
     Index* last;     // rowCount
+
+    void clear(Index rows) {
+        for (Index r = 0; r < rows; ++r) {
+            count[r] = 0;
+            last[r] = kernels::none;
+        }
+    }
+    // Row r is 0 in column c, the columns coming in ascending order.
+    void note(Index r, Index c) {
+        const Index n = count[r]++;
+        if (n < zeroListSize) columns[zeroListSize * r + n] = c;
+        last[r] = c;
+    }
 };
 
 // Each column's finite elements, when they are at most finiteListSize (the rest are forbidden
@@ -61,17 +74,17 @@ struct CheckResult {
 // with the row minima; without a copy, either the row minima with noteZeros (and the finite
 // lists), or the column least values.
 struct Gathering {
-    double* copy;            // elementCount: the matrix as it is
-    bool lowestBits;         // the finite elements' lowest bit, while it can keep offsets exact
-    std::uint64_t limit;     // ... that is, while the largest is at most limit in its units
-    double* rowMinimum;      // rowCount: `m > x` over each row, +inf lowering none
+    double* copy = nullptr;         // elementCount: the matrix as it is
+    bool lowestBits = false;        // the finite elements' lowest bit, while it can keep offsets
+    std::uint64_t limit = 0;        // exact: while the largest is at most limit in its units
+    double* rowMinimum = nullptr;   // rowCount: `m > x` over each row, +inf lowering none
     // The row reduction's zeros (where the row minima hold, no -inf) and, in colBound, a lower
     // bound on each column's finite elements of R.
-    bool noteZeros;
-    RowZeros zeros;
-    double* colBound;        // colCount
-    FiniteLists finite;
-    ColumnLeast columns;     // least null: not gathered
+    bool noteZeros = false;
+    RowZeros zeros{};
+    double* colBound = nullptr;     // colCount
+    FiniteLists finite{};
+    ColumnLeast columns{};          // least null: not gathered (firstZero alone: for the copy)
 };
 
 // Refuses the first finite negative element in index order ("All matrix elements have to be

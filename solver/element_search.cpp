@@ -26,6 +26,8 @@
 
 namespace pairsolve {
 
+namespace elementSearch {
+
 namespace {
 
 using namespace kernels;
@@ -50,52 +52,44 @@ void subtractShifts(double* column, Index rows, const double* shiftLog, Index fi
     }
 }
 
-// The smallest element over the uncovered rows (coveredAfter is +inf), taken as `least > x`
-// takes it: a NaN is never the minimum, and +inf comes back when nothing else is there. row gets
-// the first row holding it, or none. Values that tie compare equal, so gathering the minimum in
-// lanes gives the same value as one pass in row order.
+// An element at an uncovered row (coveredAfter is +inf), +inf at a covered one.
+struct Uncovered {
+    const double* column;
+    const double* coveredAfter;
+
+    Pair pair(Index r) const {
+        return pick(load(coveredAfter + r) < both(infinity), both(infinity), load(column + r));
+    }
+    double at(Index r) const { return coveredAfter[r] == infinity ? column[r] : infinity; }
+};
+
+// The smallest element over the uncovered rows, taken as `least > x` takes it: a NaN is never the
+// minimum, and +inf comes back when nothing else is there. row gets the first row holding it, or
+// none. Values that tie compare equal, so the least of each block of 16 rows is found in lanes,
+// and the first block that holds the least holds its first row.
 double uncoveredMinimum(const double* column, const double* coveredAfter, Index rows, Index& row) {
+    const Uncovered values{column, coveredAfter};
     double least = infinity;
-    Index at = none;
+    Index from = 0;
     Index r = 0;
-    if (rows >= 8) {
-        const Pair excluded = both(infinity);
-        Pair m[4], where[4], index[4];
-        for (int i = 0; i < 4; ++i) {
-            m[i] = excluded;
-            where[i] = both(-1.0);
-            index[i] = pairOf(2.0 * i, 2.0 * i + 1);
-        }
-        const Pair step = both(8.0);
-        for (; r + 8 <= rows; r += 8) {
-            for (int i = 0; i < 4; ++i) {
-                const Pair x = load(column + r + 2 * i);
-                const Pair v = pick(load(coveredAfter + r + 2 * i) < excluded, excluded, x);
-                const PairMask lower = v < m[i];
-                m[i] = pick(lower, v, m[i]);
-                where[i] = pick(lower, index[i], where[i]);
-                index[i] = index[i] + step;
-            }
-        }
-        for (int i = 0; i < 4; ++i) {
-            for (int lane = 0; lane < 2; ++lane) {
-                const double v = m[i][lane];
-                const Index w = static_cast<Index>(where[i][lane]);
-                if (least > v || (v == least && w >= 0 && (at == none || w < at))) {
-                    least = v;
-                    at = w;
-                }
-            }
+    for (; r + 16 <= rows; r += 16) {
+        const double block = leastOf<4>(r, r + 16, values);
+        if (least > block) {
+            least = block;
+            from = r;
         }
     }
     for (; r < rows; ++r) {
-        if (coveredAfter[r] == infinity && least > column[r]) {
-            least = column[r];
-            at = r;
+        if (least > values.at(r)) {
+            least = values.at(r);
+            from = r;
         }
     }
-    row = least < infinity ? at : none;
-    return least;
+    row = none;
+    if (!(least < infinity)) return least;
+    for (row = from; !(values.at(row) == least); ++row) {
+    }
+    return column[row];
 }
 
 // A zero at an uncovered row (coveredAfter is +inf just there while a search runs).
@@ -168,40 +162,11 @@ bool mayHoldZero(const SolverState& state, const ElementSearch& search, Index c)
     return !minimumHolds(state, search, c) || search.colMinimum[c] == 0;
 }
 
-}  // namespace
-
-namespace elementSearch {
-
-void layOut(Carving& carving, ElementSearch& search, Index rows, Index cols) {
-    carving.take(search.shiftLog, rows + 1);
-    carving.take(search.coveredBefore, rows + 1);
-    carving.take(search.coveredAfter, rows);
-    carving.take(search.uncoveredAfter, cols);
-    carving.take(search.syncedTo, cols);
-    carving.take(search.replayValues, rows);
-    carving.take(search.colMinimum, cols);
-    carving.take(search.colMinimumRow, cols);
-    carving.take(search.minimumKnown, cols);
-}
-
-void reset(ElementSearch& search, Index rows, Index cols) {
-    for (Index r = 0; r < rows; ++r) search.coveredAfter[r] = infinity;
-    for (Index c = 0; c < cols; ++c) {
-        search.syncedTo[c] = 0;
-        search.minimumKnown[c] = 0;
-    }
-    search.shiftCount = 0;
-    search.shiftsMade = 0;
-}
-
-Phase run(SolverState& state, ElementSearch& search) {
-    startSearch(state, search);
-    return runPhaseLoop<ElementSearch, primeZeros, augmentPath, coverStarColumns, shiftByMinimum>(
-        state, search);
-}
-
-// Every column takes the shifts of the search that ended before the next search reads anything:
-// the cover history those shifts depend on is about to be forgotten. In the next search every
+// Brings every column up to date with the shifts of the search that ended, and sets the
+// bookkeeping for a search that starts from the current stars and covers (star columns covered,
+// no row covered, nothing primed). Every column takes the shifts of the search that ended before
+// the next search reads anything: the cover history those shifts depend on is about to be
+// forgotten. In the next search every
 // row is uncovered; a column minimum that still holds is completed with the rows that were
 // covered, one that does not is gathered afresh when it is needed. An uncovered column is
 // searched from its first row if it may hold a zero.
@@ -272,19 +237,8 @@ Phase primeZeros(SolverState& state, ElementSearch& search, Index& pathRow, Inde
         });
 }
 
-// Flips the path (flipPath), then clears every prime and uncovers every row: the primed rows are
-// the covered ones and pathRow. coveredRows itself is kept for startSearch, which still needs to
-// know when each row was covered.
 Phase augmentPath(SolverState& state, ElementSearch&, Index pathRow, Index pathCol) {
-    Matching& matching = state.matching;
-    record(state, solverTesting::Decision::augment, pathRow, pathCol, 0);
-    flipPath(state, pathRow, pathCol);
-    matching.primeInRow[pathRow] = none;
-    for (Index i = 0; i < matching.coveredCount; ++i) {
-        const Index row = matching.coveredRows[i];
-        matching.primeInRow[row] = none;
-        state.rowCover[row] = 0;
-    }
+    augmentAlongPath(state, pathRow, pathCol);
     return Phase::coverStarColumns;
 }
 
@@ -334,6 +288,36 @@ Phase shiftByMinimum(SolverState& state, ElementSearch& search) {
         }
     }
     return Phase::primeZeros;
+}
+
+}  // namespace
+
+void layOut(Carving& carving, ElementSearch& search, Index rows, Index cols) {
+    carving.take(search.shiftLog, rows + 1);
+    carving.take(search.coveredBefore, rows + 1);
+    carving.take(search.coveredAfter, rows);
+    carving.take(search.uncoveredAfter, cols);
+    carving.take(search.syncedTo, cols);
+    carving.take(search.replayValues, rows);
+    carving.take(search.colMinimum, cols);
+    carving.take(search.colMinimumRow, cols);
+    carving.take(search.minimumKnown, cols);
+}
+
+void reset(ElementSearch& search, Index rows, Index cols) {
+    for (Index r = 0; r < rows; ++r) search.coveredAfter[r] = infinity;
+    for (Index c = 0; c < cols; ++c) {
+        search.syncedTo[c] = 0;
+        search.minimumKnown[c] = 0;
+    }
+    search.shiftCount = 0;
+    search.shiftsMade = 0;
+}
+
+Phase run(SolverState& state, ElementSearch& search) {
+    startSearch(state, search);
+    return runPhaseLoop<ElementSearch, primeZeros, augmentPath, coverStarColumns, shiftByMinimum>(
+        state, search);
 }
 
 }  // namespace elementSearch

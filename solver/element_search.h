@@ -39,14 +39,6 @@ void layOut(Carving& carving, ElementSearch& search, Index rows, Index cols);
 void reset(ElementSearch& search, Index rows, Index cols);
 
 Phase run(SolverState& state, ElementSearch& search);  // from the seed's stars to done
-// Brings every column up to date with the shifts of the search that ended, and sets the
-// bookkeeping for a search that starts from the current stars and covers (star columns covered,
-// no row covered, nothing primed).
-void startSearch(SolverState& state, ElementSearch& search);
-Phase primeZeros(SolverState& state, ElementSearch& search, Index& pathRow, Index& pathCol);
-Phase augmentPath(SolverState& state, ElementSearch& search, Index pathRow, Index pathCol);
-Phase coverStarColumns(SolverState& state, ElementSearch& search);
-Phase shiftByMinimum(SolverState& state, ElementSearch& search);
 
 }  // namespace elementSearch
 

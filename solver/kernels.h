@@ -208,39 +208,28 @@ PAIRSOLVE_INLINED inline Index firstWhere(Index from, Index end, const Test& tes
 }
 
 // `least > x ? x : least` over the lanes of `chains` pairs side by side, independent chains of
-// minpd, then over all lanes. A NaN is never taken, and ties differ at most in the sign of a
-// zero: the least value is the same in any order.
-template <int chains>
-struct LanesLeast {
+// minpd, then over all lanes (with most, `most < x ? x : most`, maxpd). A NaN is never taken, and
+// ties differ at most in the sign of a zero: the value is the same in any order.
+template <int chains, bool most = false>
+struct LanesExtreme {
     Pair lane[chains];
 
-    LanesLeast() : LanesLeast(infinity) {}
-    explicit LanesLeast(double start) {
+    LanesExtreme() : LanesExtreme(most ? -infinity : infinity) {}
+    explicit LanesExtreme(double start) {
         for (int k = 0; k < chains; ++k) lane[k] = both(start);
     }
-    PAIRSOLVE_INLINED void take(int k, Pair x) { lane[k] = lesser(x, lane[k]); }
+    PAIRSOLVE_INLINED void take(int k, Pair x) { lane[k] = most ? greater(x, lane[k]) : lesser(x, lane[k]); }
     PAIRSOLVE_INLINED double value() {
         for (int step = 1; step < chains; step *= 2)
-            for (int k = 0; k + step < chains; k += 2 * step) lane[k] = lesser(lane[k + step], lane[k]);
-        return lane[0][1] < lane[0][0] ? lane[0][1] : lane[0][0];
+            for (int k = 0; k + step < chains; k += 2 * step) take(k, lane[k + step]);
+        const double a = lane[0][0], b = lane[0][1];
+        return most ? (a < b ? b : a) : (b < a ? b : a);
     }
 };
-
-// The same for the largest (maxpd), from start.
 template <int chains>
-struct LanesMost {
-    Pair lane[chains];
-
-    explicit LanesMost(double start) {
-        for (int k = 0; k < chains; ++k) lane[k] = both(start);
-    }
-    PAIRSOLVE_INLINED void take(int k, Pair x) { lane[k] = greater(x, lane[k]); }
-    PAIRSOLVE_INLINED double value() {
-        for (int step = 1; step < chains; step *= 2)
-            for (int k = 0; k + step < chains; k += 2 * step) lane[k] = greater(lane[k + step], lane[k]);
-        return lane[0][0] < lane[0][1] ? lane[0][1] : lane[0][0];
-    }
-};
+using LanesLeast = LanesExtreme<chains, false>;
+template <int chains>
+using LanesMost = LanesExtreme<chains, true>;
 
 // The least of values.pair / values.at over [from, end), from start, as LanesLeast takes it:
 // `chains` pairs a step, then one at a time.

@@ -484,25 +484,7 @@ void reset(OffsetSearch& o, Index rows, Index cols) {
     o.gaveUp = false;
 }
 
-// Starts the first search, on the seed's stars: the group is every column without a star, in
-// ascending order, and every starred column has held its star since search 0. From then on a
-// column gets its first star only as the end of an augmenting path, and augmentPath keeps both.
-Phase run(SolverState& state, OffsetSearch& o, const ColumnStarts& starts) {
-    if (o.listed) startLists(state, o, starts);
-    o.groupCount = 0;
-    for (Index c = 0; c < state.colCount; ++c) {
-        if (state.matching.starInCol[c] == none) {
-            o.groupColumns[o.groupCount] = c;
-            o.groupPlace[c] = o.groupCount++;
-        } else {
-            o.groupPlace[c] = none;
-            if (!o.exact) o.history.colStarSearch[c] = 0;
-        }
-    }
-    startSearch(state, o);
-    return runPhaseLoop<OffsetSearch, primeZeros, augmentPath, coverStarColumns, shiftByMinimum>(
-        state, o);
-}
+namespace {
 
 // The sweeps of the method over the pending columns, each searched from its scanFrom. A search
 // from the top that finds no zero leaves the column's exact smallest key behind.
@@ -605,6 +587,28 @@ Phase shiftByMinimum(SolverState& state, OffsetSearch& o) {
         markPending(state, c);
     }
     return Phase::primeZeros;
+}
+
+}  // namespace
+
+// Starts the first search, on the seed's stars: the group is every column without a star, in
+// ascending order, and every starred column has held its star since search 0. From then on a
+// column gets its first star only as the end of an augmenting path, and augmentPath keeps both.
+Phase run(SolverState& state, OffsetSearch& o, const ColumnStarts& starts) {
+    if (o.listed) startLists(state, o, starts);
+    o.groupCount = 0;
+    for (Index c = 0; c < state.colCount; ++c) {
+        if (state.matching.starInCol[c] == none) {
+            o.groupColumns[o.groupCount] = c;
+            o.groupPlace[c] = o.groupCount++;
+        } else {
+            o.groupPlace[c] = none;
+            if (!o.exact) o.history.colStarSearch[c] = 0;
+        }
+    }
+    startSearch(state, o);
+    return runPhaseLoop<OffsetSearch, primeZeros, augmentPath, coverStarColumns, shiftByMinimum>(
+        state, o);
 }
 
 }  // namespace offsetSearch

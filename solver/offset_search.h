@@ -155,11 +155,6 @@ void reset(OffsetSearch& search, Index rows, Index cols);
 // of it, and runs the phases: done, or restart when it gave up.
 Phase run(SolverState& state, OffsetSearch& search, const ColumnStarts& starts);
 
-Phase primeZeros(SolverState& state, OffsetSearch& search, Index& pathRow, Index& pathCol);
-Phase augmentPath(SolverState& state, OffsetSearch& search, Index pathRow, Index pathCol);
-Phase coverStarColumns(SolverState& state, OffsetSearch& search);
-Phase shiftByMinimum(SolverState& state, OffsetSearch& search);
-
 // --- Shared by the search's files.
 
 using kernels::infinity;

@@ -6,6 +6,8 @@
 
 namespace pairsolve {
 
+namespace plainSearch {
+
 namespace {
 
 using namespace kernels;
@@ -68,45 +70,6 @@ bool leastHolds(const SolverState& state, const PlainSearch& search, Index c) {
     return true;
 }
 
-bool holdsInfinite(const double* work, std::size_t elementCount) {
-    for (std::size_t i = 0; i < elementCount; ++i)
-        if (mxIsInf(work[i])) return true;
-    return false;
-}
-
-}  // namespace
-
-void stall(const SolverState& state) {
-    const std::size_t elementCount =
-        static_cast<std::size_t>(state.rowCount) * static_cast<std::size_t>(state.colCount);
-    if (state.reduction.forbiddenOverflowed ||
-        holdsInfinite(state.reduction.workMatrix, elementCount))
-        mexErrMsgIdAndTxt(text::overflowId, "%s", text::overflow);
-    mexErrMsgIdAndTxt(text::nanBlocksId, "%s", text::nanBlocks);
-}
-
-namespace plainSearch {
-
-void layOut(Carving& carving, PlainSearch& search, Index rows, Index cols) {
-    carving.take(search.exclusion, rows);
-    carving.take(search.addition, rows);
-    carving.take(search.colMinimum, cols);
-    carving.take(search.minimumCovered, cols);
-    carving.take(search.uncoveredColumns, cols);
-    carving.take(search.coveredColumns, cols);
-}
-
-void reset(PlainSearch& search, Index rows) {
-    for (Index r = 0; r < rows; ++r) search.exclusion[r] = 0;
-    search.shiftsMade = 0;
-}
-
-Phase run(SolverState& state, PlainSearch& search) {
-    startSearch(state, search);
-    return runPhaseLoop<PlainSearch, primeZeros, augmentPath, coverStarColumns, shiftByMinimum>(
-        state, search);
-}
-
 // Within a search rows only get covered, so between two shifts a column read down to some row
 // holds no uncovered zero above it: scanFrom is where its reading goes on. The sweeps visit the
 // pending columns (Matching), the uncovered columns that may hold such a zero: the others would
@@ -139,19 +102,10 @@ Phase primeZeros(SolverState& state, PlainSearch& search, Index& pathRow, Index&
         });
 }
 
-// Flips the alternating path that starts at the prime (pathRow, pathCol) (flipPath), then clears
-// every prime and uncovers every row: the primed rows are the covered ones and pathRow.
 Phase augmentPath(SolverState& state, PlainSearch& search, Index pathRow, Index pathCol) {
-    Matching& matching = state.matching;
-    record(state, solverTesting::Decision::augment, pathRow, pathCol, 0);
-    flipPath(state, pathRow, pathCol);
-    matching.primeInRow[pathRow] = none;
-    for (Index i = 0; i < matching.coveredCount; ++i) {
-        const Index row = matching.coveredRows[i];
-        matching.primeInRow[row] = none;
-        state.rowCover[row] = 0;
-        search.exclusion[row] = 0;
-    }
+    augmentAlongPath(state, pathRow, pathCol);
+    for (Index i = 0; i < state.matching.coveredCount; ++i)
+        search.exclusion[state.matching.coveredRows[i]] = 0;
     return Phase::coverStarColumns;
 }
 
@@ -219,6 +173,38 @@ Phase shiftByMinimum(SolverState& state, PlainSearch& search) {
     return Phase::primeZeros;
 }
 
+}  // namespace
+
+void layOut(Carving& carving, PlainSearch& search, Index rows, Index cols) {
+    carving.take(search.exclusion, rows);
+    carving.take(search.addition, rows);
+    carving.take(search.colMinimum, cols);
+    carving.take(search.minimumCovered, cols);
+    carving.take(search.uncoveredColumns, cols);
+    carving.take(search.coveredColumns, cols);
+}
+
+void reset(PlainSearch& search, Index rows) {
+    for (Index r = 0; r < rows; ++r) search.exclusion[r] = 0;
+    search.shiftsMade = 0;
+}
+
+Phase run(SolverState& state, PlainSearch& search) {
+    startSearch(state, search);
+    return runPhaseLoop<PlainSearch, primeZeros, augmentPath, coverStarColumns, shiftByMinimum>(
+        state, search);
+}
+
 }  // namespace plainSearch
+
+void stall(const SolverState& state) {
+    const std::size_t elementCount =
+        static_cast<std::size_t>(state.rowCount) * static_cast<std::size_t>(state.colCount);
+    bool infinite = state.reduction.forbiddenOverflowed;
+    for (std::size_t i = 0; i < elementCount && !infinite; ++i)
+        infinite = mxIsInf(state.reduction.workMatrix[i]);
+    if (infinite) mexErrMsgIdAndTxt(text::overflowId, "%s", text::overflow);
+    mexErrMsgIdAndTxt(text::nanBlocksId, "%s", text::nanBlocks);
+}
 
 }  // namespace pairsolve

@@ -31,11 +31,6 @@ void layOut(Carving& carving, PlainSearch& search, Index rows, Index cols);
 void reset(PlainSearch& search, Index rows);
 
 Phase run(SolverState& state, PlainSearch& search);  // from the seed's stars to done
-void startSearch(SolverState& state, PlainSearch& search);
-Phase primeZeros(SolverState& state, PlainSearch& search, Index& pathRow, Index& pathCol);
-Phase augmentPath(SolverState& state, PlainSearch& search, Index pathRow, Index pathCol);
-Phase coverStarColumns(SolverState& state, PlainSearch& search);
-Phase shiftByMinimum(SolverState& state, PlainSearch& search);
 
 }  // namespace plainSearch
 

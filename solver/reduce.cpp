@@ -39,20 +39,6 @@ void gatherRowMinima(ColumnAt columnAt, Index rows, Index cols, double* rowMinim
     }
 }
 
-void clearZeros(RowZeros zeros, Index rows) {
-    for (Index r = 0; r < rows; ++r) {
-        zeros.count[r] = 0;
-        zeros.last[r] = none;
-    }
-}
-
-// Row r became 0 in column c, the columns coming in ascending order.
-inline void noteZero(RowZeros zeros, Index r, Index c) {
-    const Index n = zeros.count[r]++;
-    if (n < zeroListSize) zeros.columns[zeroListSize * r + n] = c;
-    zeros.last[r] = c;
-}
-
 // The minimum of a column as `if (m > x) m = x` finds it over the column in order from its first
 // element: a NaN first element is kept (no comparison with it holds); otherwise it is the least
 // element that is not NaN and, among elements comparing equal to it, the first. Only +0 and -0
@@ -90,7 +76,7 @@ void replaceForbidden(double* work, std::size_t elementCount, double forbiddenVa
 
 void reduceRowsInPlace(double* work, Index rows, Index cols, double* rowMinimum, RowZeros zeros,
                        bool minimaKnown) {
-    clearZeros(zeros, rows);
+    zeros.clear(rows);
     if (!minimaKnown)
         gatherRowMinima([&](Index c) { return MemoryColumn{work + rows * c}; }, rows, cols,
                         rowMinimum);
@@ -104,11 +90,11 @@ void reduceRowsInPlace(double* work, Index rows, Index cols, double* rowMinimum,
             const int zero = laneBits(d == both(0.0));
             if (zero == 0) continue;
             for (Index j = 0; j < 2; ++j)
-                if ((zero >> j & 1) != 0) noteZero(zeros, r + j, c);
+                if ((zero >> j & 1) != 0) zeros.note(r + j, c);
         }
         for (; r < rows; ++r) {
             column[r] = column[r] - rowMinimum[r];
-            if (column[r] == 0) noteZero(zeros, r, c);
+            if (column[r] == 0) zeros.note(r, c);
         }
     }
 }
@@ -165,7 +151,7 @@ ColumnStarts reduceRowsByReading(Reduction& reduction, double* rowMinimum, Index
                         rowMinimum);
     for (Index r = 0; r < rows; ++r)
         if (rowMinimum[r] > DBL_MAX) rowMinimum[r] = reduction.forbiddenValue;
-    clearZeros(zeros, rows);
+    zeros.clear(rows);
     // On the way, each column's least element of R, which bounds every key of the column from
     // below for the rest of the call (keys only grow).
     for (Index c = 0; c < cols; ++c) {
@@ -182,13 +168,13 @@ ColumnStarts reduceRowsByReading(Reduction& reduction, double* rowMinimum, Index
                 zero |= laneBits(x == both(0.0)) << (2 * i);
             }
             for (; zero != 0; zero &= zero - 1)
-                noteZero(zeros, r + lowestSetBit(static_cast<unsigned>(zero)), c);
+                zeros.note(r + lowestSetBit(static_cast<unsigned>(zero)), c);
         }
         double least = lanes.value();
         for (; r < rows; ++r) {
             const double x = column.at(r);
             if (x < least) least = x;
-            if (x == 0) noteZero(zeros, r, c);
+            if (x == 0) zeros.note(r, c);
         }
         colLeast[c] = least;
     }

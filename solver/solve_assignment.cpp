@@ -29,38 +29,27 @@ using solverTesting::SearchChoice;
 // shift elements in place, the working copy (taken in the pass that checks the matrix) with the
 // row minima and zero lists, or the first zeros; for the offset search, which reads the caller's
 // matrix, the line minima and what starts its column lists.
-struct Gathered {
-    double* work = nullptr;
-    double* rowMinimum = nullptr;
-    double* colLeast = nullptr;  // rows reduced, no copy: at most each finite element of R
-    RowZeros zeros{};
-    FiniteLists finite{};
-    ColumnLeast columns{};       // columns reduced, no copy
-    Index* firstZero = nullptr;  // columns reduced
-};
-
-void layOut(Carving& carving, Gathered& g, Index rows, Index cols, bool copy) {
-    if (copy) carving.take(g.work, static_cast<std::uint64_t>(rows) * cols);
+void layOut(Carving& carving, Gathering& g, Index rows, Index cols, bool copy) {
+    if (copy) carving.take(g.copy, static_cast<std::uint64_t>(rows) * cols);
     if (rows <= cols) {
         carving.take(g.rowMinimum, rows);
         carving.take(g.zeros.count, rows);
         carving.take(g.zeros.columns, zeroListSize * rows);
         carving.take(g.zeros.last, rows);
+        g.noteZeros = !copy;
         if (copy) return;
-        carving.take(g.colLeast, cols);
+        carving.take(g.colBound, cols);
         carving.take(g.finite.count, cols);
         carving.take(g.finite.rows, finiteListSize * cols);
         carving.take(g.finite.values, finiteListSize * cols);
-    } else if (copy) {
-        carving.take(g.firstZero, cols);
-    } else {
-        carving.take(g.columns.least, cols);
-        carving.take(g.columns.firstZero, cols);
-        carving.take(g.columns.next, cols);
-        carving.take(g.columns.nextRow, cols);
-        carving.take(g.columns.rest, cols);
-        g.firstZero = g.columns.firstZero;
+        return;
     }
+    carving.take(g.columns.firstZero, cols);
+    if (copy) return;
+    carving.take(g.columns.least, cols);
+    carving.take(g.columns.next, cols);
+    carving.take(g.columns.nextRow, cols);
+    carving.take(g.columns.rest, cols);
 }
 
 // The bookkeeping of a call: the matching, and the state of the search it runs.
@@ -111,7 +100,7 @@ void checkSize(std::int32_t rowCount, std::int32_t colCount) {
             layOut(count, state, scratch, search);
             if (count.used > sizeLimit) fits = false;
         }
-        Gathered gathered;
+        Gathering gathered;
         if (bytesOf(gathered, rowCount, colCount, true) +
                 bytesOf(gathered, rowCount, colCount, false) > sizeLimit)
             fits = false;
@@ -119,26 +108,6 @@ void checkSize(std::int32_t rowCount, std::int32_t colCount) {
     if (!fits)
         mexErrMsgIdAndTxt(text::inputSizeId, "A %d x %d matrix is too large to solve on this platform.",
                           static_cast<int>(rowCount), static_cast<int>(colCount));
-}
-
-// What the check gathers for the search it plans: the copy and row minima for the searches that
-// shift elements in place (and the lowest bits unless the plain search is sure to run); for the
-// offset search, the row minima with the zeros of the row reduction and the finite lists, or
-// the column least values.
-CheckResult check(const double* costMatrix, Index rows, Index cols, Gathered& g, bool plain) {
-    Gathering gathering{};
-    gathering.copy = g.work;
-    gathering.lowestBits = !plain;
-    gathering.limit = exactLimit(static_cast<std::uint64_t>(rows + cols));
-    gathering.rowMinimum = g.rowMinimum;
-    if (g.work == nullptr && rows <= cols) {
-        gathering.noteZeros = true;
-        gathering.zeros = g.zeros;
-        gathering.colBound = g.colLeast;
-        gathering.finite = g.finite;
-    }
-    if (g.work == nullptr && rows > cols) gathering.columns = g.columns;
-    return checkAndGather(costMatrix, rows, cols, gathering);
 }
 
 // Larger than the sum of any min(M, N) finite elements, so the search uses as few forbidden pairs
@@ -151,23 +120,78 @@ double forbiddenValueOf(const CheckResult& scan, std::size_t elementCount) {
 // Reduces one direction (rows when they are the fewer or as many, columns otherwise), in place
 // when there is a working copy, else from what the check gathered; says where the first stars
 // and the offset search's column lists come from.
-void reduce(SolverState& state, Gathered& g, const CheckResult& scan, SeedHints& hints,
+void reduce(SolverState& state, Gathering& g, const CheckResult& scan, SeedHints& hints,
             ColumnStarts& starts) {
     Reduction& d = state.reduction;
     const Index rows = state.rowCount, cols = state.colCount;
-    hints = SeedHints{g.zeros, g.firstZero, nullptr};
+    hints = SeedHints{g.zeros, g.columns.firstZero, nullptr};
     if (d.workMatrix != nullptr && d.rowsReduced)
         reduceRowsInPlace(d.workMatrix, rows, cols, g.rowMinimum, g.zeros, !scan.anyInfinity);
     else if (d.workMatrix != nullptr)
-        reduceColumnsInPlace(d.workMatrix, rows, cols, g.firstZero);
+        reduceColumnsInPlace(d.workMatrix, rows, cols, g.columns.firstZero);
     else if (d.rowsReduced && !scan.anyNegativeInfinity && scan.zerosNoted)
-        starts = settleGatheredRows(d, g.rowMinimum, rows, cols, g.zeros, g.colLeast, g.finite);
+        starts = settleGatheredRows(d, g.rowMinimum, rows, cols, g.zeros, g.colBound, g.finite);
     else if (d.rowsReduced)
-        starts = reduceRowsByReading(d, g.rowMinimum, rows, cols, g.zeros, g.colLeast,
+        starts = reduceRowsByReading(d, g.rowMinimum, rows, cols, g.zeros, g.colBound,
                                      !scan.anyNegativeInfinity);
     else
         starts = settleGatheredColumns(d, cols, g.columns);
     if (d.workMatrix == nullptr && !d.rowsReduced) hints.colNext = g.columns.next;
+}
+
+// Takes one buffer from the host for the parts layOut carves, and points them into it.
+template <class LayOut>
+void* takeBlock(LayOut layOut) {
+    Carving count;
+    layOut(count);
+    Carving carving;
+    carving.base = static_cast<char*>(mxMalloc(static_cast<std::size_t>(count.used)));
+    layOut(carving);
+    return carving.base;
+}
+
+// Every buffer of a call, released together before it returns.
+struct Buffers {
+    void* gathered = nullptr;
+    void* copy = nullptr;     // a working copy taken after the check
+    void* flags = nullptr;
+    void* scratch = nullptr;
+    void* restart = nullptr;  // R written out and the element-by-element search's state
+
+    void release() {
+        for (void* buffer : {gathered, copy, flags, scratch, restart})
+            if (buffer != nullptr) mxFree(buffer);
+    }
+};
+
+// The state the stages share: the reduction's inputs, with the working copy the search needs
+// (taken now if the check found what only the element-by-element search meets: NaN, overflow)
+// and its forbidden pairs replaced, and the covers, all cleared.
+SolverState stateFor(const double* costMatrix, std::int32_t rowCount, std::int32_t colCount,
+                     const Gathering& gathered, const CheckResult& scan, Search search,
+                     Buffers& buffers) {
+    const Index rows = rowCount, cols = colCount;
+    const std::size_t elementCount = static_cast<std::size_t>(rows) * static_cast<std::size_t>(cols);
+    const double forbiddenValue = forbiddenValueOf(scan, elementCount);
+    double* work = gathered.copy;
+    if (work == nullptr && search != Search::offsetExact && search != Search::offsetCertified) {
+        work = static_cast<double*>(mxMalloc(elementCount * sizeof(double)));
+        if (elementCount > 0) std::memcpy(work, costMatrix, elementCount * sizeof(double));
+        buffers.copy = work;
+    }
+    if (work != nullptr && scan.anyInfinity) replaceForbidden(work, elementCount, forbiddenValue);
+    SolverState state{};
+    state.reduction = Reduction{costMatrix, work, forbiddenValue, scan.anyNegativeInfinity,
+                                scan.anyInfinity && !mxIsFinite(forbiddenValue), rows <= cols,
+                                gathered.rowMinimum, gathered.columns.least};
+    state.rowCount = rowCount;
+    state.colCount = colCount;
+    state.targetStars = rows <= cols ? rows : cols;
+    unsigned char* flags = static_cast<unsigned char*>(mxCalloc(static_cast<std::size_t>(rows + cols), 1));
+    buffers.flags = flags;
+    state.colCover = flags;
+    state.rowCover = flags + cols;
+    return state;
 }
 
 // After the offset search gave up: the state as it was after seeding, with R now written out for
@@ -178,94 +202,26 @@ void* restartElementByElement(SolverState& state, ElementSearch& element, const 
     for (Index r = 0; r < rows; ++r) state.rowCover[r] = 0;
     for (Index c = 0; c < cols; ++c) state.colCover[c] = 0;
     reset(state.matching, rows, cols);
-    Carving carving;
     double* work = nullptr;
-    carving.take(work, static_cast<std::uint64_t>(rows) * cols);
-    elementSearch::layOut(carving, element, rows, cols);
-    carving.base = static_cast<char*>(mxMalloc(static_cast<std::size_t>(carving.used)));
-    carving.used = 0;
-    carving.take(work, static_cast<std::uint64_t>(rows) * cols);
-    elementSearch::layOut(carving, element, rows, cols);
+    void* block = takeBlock([&](Carving& carving) {
+        carving.take(work, static_cast<std::uint64_t>(rows) * cols);
+        elementSearch::layOut(carving, element, rows, cols);
+    });
     elementSearch::reset(element, rows, cols);
     writeReduced(state.reduction, rows, cols, work);
     state.reduction.workMatrix = work;
     seed(state, hints);
-    return carving.base;
+    return block;
 }
 
-void runSolve(double* assignment, double* cost, const double* costMatrix, std::int32_t rowCount,
-              std::int32_t colCount, SearchChoice choice, solverTesting::SearchReport* report,
-              solverTesting::DecisionTrace* trace) {
-    checkSize(rowCount, colCount);
-    const Index rows = rowCount, cols = colCount;
-    const std::size_t elementCount = static_cast<std::size_t>(rows) * static_cast<std::size_t>(cols);
-    *cost = 0;
-    for (Index r = 0; r < rows; ++r) assignment[r] = 0;
-
-    // Check and gather. The searches that shift in place take their copy in the same pass; the
-    // offset search takes none (so a call whose search depends on what the check finds takes no
-    // copy until it is known to need one).
-    const bool plain = plainFor(rowCount, colCount, choice);
-    const bool copyFirst = plain || choice == SearchChoice::elementByElement;
-    Gathered gathered;
-    Carving carving;
-    layOut(carving, gathered, rows, cols, copyFirst);
-    carving.base = static_cast<char*>(mxMalloc(static_cast<std::size_t>(carving.used)));
-    carving.used = 0;
-    layOut(carving, gathered, rows, cols, copyFirst);
-    void* gatheredBlock = carving.base;
-    CheckResult scan = check(costMatrix, rows, cols, gathered, plain);
-    if (scan.anyNonFinite && scan.maxFinite == -1.0) {
-        // No finite element at all: nothing can be paired.
-        mxFree(gatheredBlock);
-        return;
-    }
-    const double forbiddenValue = forbiddenValueOf(scan, elementCount);
-    if (scan.anyInfinity) summarize(scan.summary, forbiddenValue);  // what the search sees
-
-    // Choose the search, and give it its working copy if it needs one the check did not take
-    // (it found what only the element-by-element search meets: NaN, overflow).
-    const Search search = chooseSearch(scan.summary, rowCount, colCount, choice);
+// Runs the search, from the seed's stars (their columns are covered already, so each search
+// starts at checkDone), and again element by element if the offset search gives up; says what
+// it did.
+void runSearch(SolverState& state, Scratch& scratch, Search search, const SeedHints& hints,
+               const ColumnStarts& starts, Buffers& buffers, solverTesting::SearchReport* report) {
+    const Index rows = state.rowCount, cols = state.colCount;
     const bool offset = search == Search::offsetExact || search == Search::offsetCertified;
-    double* work = gathered.work;
-    void* copyBlock = nullptr;
-    if (work == nullptr && !offset) {
-        work = static_cast<double*>(mxMalloc(elementCount * sizeof(double)));
-        if (elementCount > 0) std::memcpy(work, costMatrix, elementCount * sizeof(double));
-        copyBlock = work;
-    }
-    if (work != nullptr && scan.anyInfinity) replaceForbidden(work, elementCount, forbiddenValue);
-
-    SolverState state{};
-    state.reduction = Reduction{costMatrix, work, forbiddenValue, scan.anyNegativeInfinity,
-                                scan.anyInfinity && !mxIsFinite(forbiddenValue), rows <= cols,
-                                gathered.rowMinimum, gathered.columns.least};
-    state.rowCount = rowCount;
-    state.colCount = colCount;
-    state.targetStars = rows <= cols ? rows : cols;
-    state.assignment = assignment;
-    state.trace = trace;
-    // The covers start cleared, in one block; the bookkeeping in another.
-    unsigned char* flags = static_cast<unsigned char*>(mxCalloc(static_cast<std::size_t>(rows + cols), 1));
-    state.colCover = flags;
-    state.rowCover = flags + cols;
-    Scratch scratch{};
-    scratch.offset.budgeted = choice == SearchChoice::chosen;
-    Carving block;
-    layOut(block, state, scratch, search);
-    block.base = static_cast<char*>(mxMalloc(static_cast<std::size_t>(block.used)));
-    block.used = 0;
-    layOut(block, state, scratch, search);
-    reset(state.matching, rows, cols);
-
-    SeedHints hints{};
-    ColumnStarts starts{};
-    reduce(state, gathered, scan, hints, starts);
-    seed(state, hints);
-
-    // The starred columns are covered already, so each search starts at checkDone.
     bool restarted = false;
-    void* restartBlock = nullptr;
     std::uint64_t shifts = 0;
     if (search == Search::plain) {
         plainSearch::reset(scratch.plain, rows);
@@ -277,8 +233,8 @@ void runSolve(double* assignment, double* cost, const double* costMatrix, std::i
         restarted = offsetSearch::run(state, scratch.offset, starts) == Phase::restart;
         shifts = static_cast<std::uint64_t>(scratch.offset.shiftsMade);
         if (restarted) {
-            if (trace != nullptr) trace->restartedAt = trace->count;
-            restartBlock = restartElementByElement(state, scratch.element, hints);
+            if (state.trace != nullptr) state.trace->restartedAt = state.trace->count;
+            buffers.restart = restartElementByElement(state, scratch.element, hints);
         }
     }
     if (search == Search::elementByElement) elementSearch::reset(scratch.element, rows, cols);
@@ -286,24 +242,59 @@ void runSolve(double* assignment, double* cost, const double* costMatrix, std::i
         elementSearch::run(state, scratch.element);
         shifts = static_cast<std::uint64_t>(scratch.element.shiftsMade);
     }
-    if (report != nullptr) {
-        report->offsetRan = offset;
-        report->exactOffsets = search == Search::offsetExact;
-        report->restarted = restarted;
-        report->plainRan = search == Search::plain;
-        report->shifts = shifts;
-        if (search == Search::offsetCertified) {
-            report->replays = scratch.offset.history.replays;
-            report->replaySteps = scratch.offset.history.replaySteps;
-        }
+    if (report == nullptr) return;
+    report->offsetRan = offset;
+    report->exactOffsets = search == Search::offsetExact;
+    report->restarted = restarted;
+    report->plainRan = search == Search::plain;
+    report->shifts = shifts;
+    if (search == Search::offsetCertified) {
+        report->replays = scratch.offset.history.replays;
+        report->replaySteps = scratch.offset.history.replaySteps;
     }
+}
 
+void runSolve(double* assignment, double* cost, const double* costMatrix, std::int32_t rowCount,
+              std::int32_t colCount, SearchChoice choice, solverTesting::SearchReport* report,
+              solverTesting::DecisionTrace* trace) {
+    checkSize(rowCount, colCount);
+    const Index rows = rowCount, cols = colCount;
+    *cost = 0;
+    for (Index r = 0; r < rows; ++r) assignment[r] = 0;
+
+    // The searches that shift elements in place take their copy in the check's pass; the offset
+    // search takes none (so a call whose search depends on what the check finds takes no copy
+    // until it is known to need one).
+    const bool plain = plainFor(rowCount, colCount, choice);
+    const bool copyFirst = plain || choice == SearchChoice::elementByElement;
+    Buffers buffers;
+    Gathering gathered;
+    buffers.gathered = takeBlock([&](Carving& c) { layOut(c, gathered, rows, cols, copyFirst); });
+    gathered.lowestBits = !plain;  // the plain search runs whatever they are
+    gathered.limit = exactLimit(static_cast<std::uint64_t>(rows + cols));
+    CheckResult scan = checkAndGather(costMatrix, rows, cols, gathered);
+    if (scan.anyNonFinite && scan.maxFinite == -1.0) {
+        buffers.release();  // no finite element at all: nothing can be paired
+        return;
+    }
+    if (scan.anyInfinity)  // the search sees forbiddenValue where the caller wrote an infinity
+        summarize(scan.summary, forbiddenValueOf(scan, static_cast<std::size_t>(rows * cols)));
+    const Search search = chooseSearch(scan.summary, rowCount, colCount, choice);
+
+    SolverState state = stateFor(costMatrix, rowCount, colCount, gathered, scan, search, buffers);
+    state.assignment = assignment;
+    state.trace = trace;
+    Scratch scratch{};
+    scratch.offset.budgeted = choice == SearchChoice::chosen;
+    buffers.scratch = takeBlock([&](Carving& c) { layOut(c, state, scratch, search); });
+    reset(state.matching, rows, cols);
+    SeedHints hints{};
+    ColumnStarts starts{};
+    reduce(state, gathered, scan, hints, starts);
+    seed(state, hints);
+    runSearch(state, scratch, search, hints, starts, buffers, report);
     addUpCost(assignment, cost, costMatrix, rowCount);
-    mxFree(gatheredBlock);
-    if (copyBlock != nullptr) mxFree(copyBlock);
-    if (restartBlock != nullptr) mxFree(restartBlock);
-    mxFree(flags);
-    mxFree(block.base);
+    buffers.release();
 }
 
 }  // namespace

@@ -47,6 +47,17 @@ void flipPath(SolverState& state, Index pathRow, Index pathCol) {
     }
 }
 
+void augmentAlongPath(SolverState& state, Index pathRow, Index pathCol) {
+    Matching& matching = state.matching;
+    record(state, solverTesting::Decision::augment, pathRow, pathCol, 0);
+    flipPath(state, pathRow, pathCol);
+    matching.primeInRow[pathRow] = none;
+    for (Index i = 0; i < matching.coveredCount; ++i) {
+        matching.primeInRow[matching.coveredRows[i]] = none;
+        state.rowCover[matching.coveredRows[i]] = 0;
+    }
+}
+
 void coverStars(SolverState& state) {
     for (Index c = 0; c < state.colCount; ++c)
         if (state.matching.starInCol[c] != none) state.colCover[c] = 1;

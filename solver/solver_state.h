@@ -255,6 +255,10 @@ Phase sweepPending(SolverState& state, Index& pathRow, Index& pathCol, FindZero 
 // star. The primes themselves are left for the caller to clear.
 void flipPath(SolverState& state, Index pathRow, Index pathCol);
 
+// Flips the path (flipPath), then clears every prime and uncovers every row: the primed rows are
+// the covered ones and pathRow. coveredRows itself is kept for the start of the next search.
+void augmentAlongPath(SolverState& state, Index pathRow, Index pathCol);
+
 // Covers every column holding a star: after an augmentation no other column is covered.
 void coverStars(SolverState& state);
 

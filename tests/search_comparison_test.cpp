@@ -415,6 +415,16 @@ INSTANTIATE_TEST_SUITE_P(
                sets[std::get<1>(info.param)].name;
     });
 
+// The solver tested is built as its tests expect: with its kernels in lanes where the compiler
+// has them, and in the scalar build with their scalar twins alone.
+TEST(Kernels, BuiltAsTheTestsExpect) {
+#if defined(PAIRSOLVE_SCALAR_KERNELS) || !defined(__GNUC__)
+    EXPECT_FALSE(solverTesting::kernelsInLanes());
+#else
+    EXPECT_TRUE(solverTesting::kernelsInLanes());
+#endif
+}
+
 // Which search runs, on the working matrix (forbidden pairs replaced, not yet reduced).
 TEST(SearchChoice, TheRuleOnTheWorkingMatrix) {
     const auto search = [](std::vector<double> work, std::int32_t rows, std::int32_t cols,
