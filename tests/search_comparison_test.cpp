@@ -141,6 +141,29 @@ std::vector<Matrix> longSearches() {
     return set;
 }
 
+// The margin's growth with the shift count. Exact products (r + 1)(c + 1) f, f = 1 + 33 2^-28,
+// make a long search whose every shift is f but a last one of about 2^30, into column 0, raised
+// by 2^30 + 2^20. The last row stays uncovered until then, so its element there takes x - f near
+// 2^30 in each of the k shifts, always 31/64 of an ulp (2^-22) too much, while its key is exact
+// and its target rounds only in the last shift: when that shift makes the element 0, key - target
+// is about 0.97 k u key above it, and a margin that does not grow with k (a constant 8 ulps, or
+// 512) takes it for no zero. Alone (667 shifts), and padded to 100 x 100 (1177 shifts) with lines
+// already matched (0 on their diagonal, 2^31 elsewhere): listed columns, and room in the history.
+std::vector<Matrix> marginGrowth() {
+    const double f = 1 + 33 * 0x1p-28, raise = 0x1p30 + 0x1p20, far = 0x1p31;
+    std::vector<Matrix> set;
+    Source source(1);
+    for (const auto& shape : {std::array<std::int32_t, 2>{38, 38}, {50, 100}}) {
+        const std::int32_t block = shape[0], side = shape[1];
+        set.push_back(filled(side, side, [=](Source&, std::int32_t r, std::int32_t c) {
+            if (r >= block || c >= block) return r == c ? 0.0 : far;
+            const double product = static_cast<double>(r + 1) * static_cast<double>(c + 1) * f;
+            return c == 0 ? product + raise : product;
+        }, source));
+    }
+    return set;
+}
+
 // Masses of near ties: decimal costs k / 10, 1 + k 2^-52, low rank, all equal.
 std::vector<Matrix> nearTies() {
     std::vector<Matrix> set;
@@ -269,7 +292,7 @@ std::vector<Matrix> edges() {
 const MatrixSet sets[] = {
     {"everyKind", everyKind},     {"integers", integers},     {"longSearches", longSearches},
     {"nearTies", nearTies},       {"magnitudes", magnitudes}, {"doubles", doubles},
-    {"edges", edges},
+    {"edges", edges},             {"marginGrowth", marginGrowth},
 };
 
 // One solve with its report and its decisions.
