@@ -5,8 +5,13 @@
 //
 // kind: uniform, ties0to100 or ties0to1e6 (random_matrices::generate), decimalTenths (k / 10,
 // k uniform in 0..1000), gatedTracking or gatedClutter (rows tracks x cols detections,
-// Euclidean distances, +inf beyond the gate). The count matrices come one after the other from one Source seeded with
-// seed. The file has the format of pairsolve_solve_file (tests/scipy/solve_file.cpp): uint64
+// Euclidean distances, +inf beyond the gate), gatedTrackingLost10 and gatedTrackingLost25 (gated
+// tracking with 10% or 25% of the tracks undetected, rows all +inf), nearRank3 (three outer
+// products plus noise up to 1e-3, scaled onto 0.1..2.0, distinct doubles), offsets0to100 and
+// offsets0to1e5 (integers 0..100 or 0..10^5 plus row and column offsets up to ten times that),
+// lowRankNearTies (a_r + b_c, some sums a double up or raised by a few 2^-40). The parameters
+// are fixed here with the names: a problem's matrices stay the same from run to run. The count
+// matrices come one after the other from one Source seeded with seed. The file has the format of pairsolve_solve_file (tests/scipy/solve_file.cpp): uint64
 // count, then per matrix int32 rows, int32 cols and rows * cols doubles, column-major, all in the
 // machine's byte order.
 #include <cstdint>
@@ -37,6 +42,13 @@ random_matrices::Matrix make(random_matrices::Source& source, const std::string&
     if (kind == "decimalTenths") return random_matrices::decimalTenths(source, rows, cols);
     if (kind == "gatedTracking") return random_matrices::gatedTracking(source, rows, cols);
     if (kind == "gatedClutter") return random_matrices::gatedClutter(source, rows, cols);
+    if (kind == "gatedTrackingLost10") return random_matrices::gatedTrackingLost(source, rows, cols, 0.10);
+    if (kind == "gatedTrackingLost25") return random_matrices::gatedTrackingLost(source, rows, cols, 0.25);
+    if (kind == "nearRank3") return random_matrices::nearlyLowRank(source, rows, cols, 3, 1e-3);
+    if (kind == "offsets0to100") return random_matrices::integersWithOffsets(source, rows, cols, 100, 1000);
+    if (kind == "offsets0to1e5")
+        return random_matrices::integersWithOffsets(source, rows, cols, 100000, 1000000);
+    if (kind == "lowRankNearTies") return random_matrices::lowRankNearTies(source, rows, cols);
     for (const Kind k : {Kind::uniform, Kind::ties0to100, Kind::ties0to1e6})
         if (kind == random_matrices::kindName(k)) return random_matrices::generate(source, k, rows, cols);
     fail("unknown kind " + kind);

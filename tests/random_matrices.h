@@ -20,6 +20,7 @@
 #ifndef PAIRSOLVE_TESTS_RANDOM_MATRICES_H
 #define PAIRSOLVE_TESTS_RANDOM_MATRICES_H
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -300,6 +301,144 @@ inline Matrix gatedClutter(Source& source, std::int32_t tracks, std::int32_t det
 inline void sprinkleForbidden(Source& source, Matrix& m, double p) {
     for (double& v : m.data)
         if (source.chance(p)) v = source.chance(0.5) ? detail::inf : -detail::inf;
+}
+
+// Gated tracking with undetected tracks: the geometry of gatedTracking (the same draws in the
+// same order), but the first `lost` tracks of the random permutation get no detection and their
+// predicted positions are mirrored beyond the left edge of the field (x -> -2 - x), out of the
+// gate of every detection: their rows are +inf throughout. lost = lostShare * tracks, rounded.
+// The detections come from the other tracks in the order of the permutation, one each while
+// there are enough, the rest clutter anywhere in the field. A square matrix then has no complete
+// assignment without forbidden pairs; a tall one with as many detections as seen tracks does.
+inline Matrix gatedTrackingLost(Source& source, std::int32_t tracks, std::int32_t detections,
+                                double lostShare) {
+    const double side = std::sqrt(static_cast<double>(tracks));
+    std::vector<double> tx(static_cast<std::size_t>(tracks)), ty(tx.size());
+    for (std::size_t t = 0; t < tx.size(); ++t) {
+        tx[t] = source.unit() * side;
+        ty[t] = source.unit() * side;
+    }
+    std::vector<std::int32_t> order(tx.size());
+    for (std::size_t t = 0; t < order.size(); ++t) order[t] = static_cast<std::int32_t>(t);
+    for (std::size_t t = order.size(); t > 1; --t) std::swap(order[t - 1], order[source.below(t)]);
+    const auto lost = static_cast<std::int32_t>(lostShare * static_cast<double>(tracks) + 0.5);
+    // Nearest a detection comes to the field's left edge is x = -0.3; a lost track sits at
+    // x <= -2, farther than the gate 1.5 from all of them.
+    for (std::int32_t k = 0; k < lost; ++k) {
+        const std::size_t t = static_cast<std::size_t>(order[static_cast<std::size_t>(k)]);
+        tx[t] = -2.0 - tx[t];
+    }
+    Matrix m;
+    m.rows = tracks;
+    m.cols = detections;
+    m.data.resize(static_cast<std::size_t>(tracks) * static_cast<std::size_t>(detections));
+    for (std::int32_t d = 0; d < detections; ++d) {
+        double dx, dy;
+        if (d < tracks - lost) {
+            const std::size_t t = static_cast<std::size_t>(order[static_cast<std::size_t>(lost + d)]);
+            dx = tx[t] + (source.unit() - 0.5) * 0.6;
+            dy = ty[t] + (source.unit() - 0.5) * 0.6;
+        } else {
+            dx = source.unit() * side;
+            dy = source.unit() * side;
+        }
+        for (std::int32_t t = 0; t < tracks; ++t) {
+            const double ex = tx[static_cast<std::size_t>(t)] - dx;
+            const double ey = ty[static_cast<std::size_t>(t)] - dy;
+            const double distance = std::sqrt(ex * ex + ey * ey);
+            m.data[static_cast<std::size_t>(t) +
+                   static_cast<std::size_t>(tracks) * static_cast<std::size_t>(d)] =
+                distance > 1.5 ? detail::inf : distance;
+        }
+    }
+    return m;
+}
+
+// Nearly low rank: the sum of `rank` outer products a_k b_k^T, factors uniform in [0, 1) (a_1,
+// b_1, a_2, b_2, ... drawn in that order), plus noise uniform in [-noise, noise) on every
+// element (drawn column by column), the products added in the order of k; then scaled linearly
+// onto 0.1 .. 2.0 (the least element to 0.1, the largest to 2.0) and made distinct: in
+// increasing order (ties by position), an element not above the one before it is raised to the
+// next double above that one. Every element is a distinct double in [0.1, 2.0] but a few ulps.
+inline Matrix nearlyLowRank(Source& source, std::int32_t rows, std::int32_t cols, int rank,
+                            double noise) {
+    const auto nr = static_cast<std::size_t>(rows), nc = static_cast<std::size_t>(cols);
+    std::vector<std::vector<double>> a(static_cast<std::size_t>(rank)), b(a.size());
+    for (std::size_t k = 0; k < a.size(); ++k) {
+        a[k].resize(nr);
+        for (double& x : a[k]) x = source.unit();
+        b[k].resize(nc);
+        for (double& x : b[k]) x = source.unit();
+    }
+    Matrix m;
+    m.rows = rows;
+    m.cols = cols;
+    m.data.resize(nr * nc);
+    for (std::size_t c = 0; c < nc; ++c) {
+        for (std::size_t r = 0; r < nr; ++r) {
+            double v = 0.0;
+            for (std::size_t k = 0; k < a.size(); ++k) v += a[k][r] * b[k][c];
+            m.data[r + nr * c] = v + (source.unit() * 2.0 - 1.0) * noise;
+        }
+    }
+    if (m.data.empty()) return m;
+    const auto range = std::minmax_element(m.data.begin(), m.data.end());
+    const double lo = *range.first, hi = *range.second;
+    const double scale = hi > lo ? 1.9 / (hi - lo) : 0.0;
+    for (double& v : m.data) v = 0.1 + (v - lo) * scale;
+    std::vector<std::size_t> byValue(m.data.size());
+    for (std::size_t i = 0; i < byValue.size(); ++i) byValue[i] = i;
+    std::sort(byValue.begin(), byValue.end(), [&](std::size_t x, std::size_t y) {
+        return m.data[x] < m.data[y] || (m.data[x] == m.data[y] && x < y);
+    });
+    for (std::size_t i = 1; i < byValue.size(); ++i) {
+        const double before = m.data[byValue[i - 1]];
+        double& v = m.data[byValue[i]];
+        if (!(v > before)) v = std::nextafter(before, detail::inf);
+    }
+    return m;
+}
+
+// Integers plus row and column offsets: x(r, c) + u_r + v_c with u_r and v_c uniform integers in
+// 0..offsetTop (drawn first, u then v) and x(r, c) uniform in 0..top (column by column). Every
+// value is an exact integer; what the row and column reductions take off is mostly the offsets.
+inline Matrix integersWithOffsets(Source& source, std::int32_t rows, std::int32_t cols,
+                                  std::int64_t top, std::int64_t offsetTop) {
+    std::vector<std::int64_t> u(static_cast<std::size_t>(rows)), v(static_cast<std::size_t>(cols));
+    for (std::int64_t& x : u) x = source.between(0, offsetTop);
+    for (std::int64_t& x : v) x = source.between(0, offsetTop);
+    Matrix m;
+    m.rows = rows;
+    m.cols = cols;
+    m.data.resize(u.size() * v.size());
+    for (std::size_t c = 0; c < v.size(); ++c)
+        for (std::size_t r = 0; r < u.size(); ++r)
+            m.data[r + u.size() * c] = static_cast<double>(source.between(0, top) + u[r] + v[c]);
+    return m;
+}
+
+// Low rank with near ties: a_r + b_c, a and b uniform in [0, 1) (a first), every assignment then
+// costing nearly the same; column by column, each rounded sum is with probability 1/8 moved one
+// double up (as if rounded the other way) and with probability 1/64 raised by k * 2^-40, k in
+// 1..8. The optimum hangs on those few-ulp differences.
+inline Matrix lowRankNearTies(Source& source, std::int32_t rows, std::int32_t cols) {
+    std::vector<double> a(static_cast<std::size_t>(rows)), b(static_cast<std::size_t>(cols));
+    for (double& x : a) x = source.unit();
+    for (double& x : b) x = source.unit();
+    Matrix m;
+    m.rows = rows;
+    m.cols = cols;
+    m.data.resize(a.size() * b.size());
+    for (std::size_t c = 0; c < b.size(); ++c) {
+        for (std::size_t r = 0; r < a.size(); ++r) {
+            double v = a[r] + b[c];
+            const std::uint64_t pick = source.below(64);
+            if (pick < 8) v = std::nextafter(v, detail::inf);
+            else if (pick == 8) v += static_cast<double>(source.between(1, 8)) * 0x1p-40;
+            m.data[r + a.size() * c] = v;
+        }
+    }
+    return m;
 }
 
 }  // namespace random_matrices
