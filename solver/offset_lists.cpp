@@ -51,7 +51,10 @@ void captureTop(SolverState& state, OffsetSearch& o, Index c) {
     ColumnLists& lists = o.lists;
     const Index rows = state.rowCount;
     const ReducedColumn column = reducedColumn(state.reduction, rows, c);
-    const double* offset = o.rowOffset;
+    const double* offset = lists.barredCount > 0 ? lists.listOffset : o.rowOffset;
+    double barredLeast = infinity;  // the least key of the barred rows: a bound on theirs
+    for (Index i = 0; i < lists.barredCount; ++i)
+        if (barredLeast > o.rowOffset[lists.barred[i]]) barredLeast = o.rowOffset[lists.barred[i]];
     Smallest<columnTopSize + 1, Index> top;
     Index* listRows = lists.rows + columnTopSize * c;
     double* listValues = lists.values + columnTopSize * c;
@@ -76,7 +79,8 @@ void captureTop(SolverState& state, OffsetSearch& o, Index c) {
         lists.count[c] = listed;
         const double rest = top.at(columnTopSize);
         lists.bound[c] = rest < lists.forbiddenLeast ? rest : lists.forbiddenLeast;
-        lists.least[c] = top.at(0) < lists.forbiddenLeast ? top.at(0) : lists.forbiddenLeast;
+        const double least = top.at(0) < lists.forbiddenLeast ? top.at(0) : lists.forbiddenLeast;
+        lists.least[c] = least < barredLeast ? least : barredLeast;
         return;
     }
     const Index blocks = rows / 16;
@@ -117,7 +121,7 @@ void captureTop(SolverState& state, OffsetSearch& o, Index c) {
     }
     lists.count[c] = listed;
     lists.bound[c] = top.at(columnTopSize);
-    lists.least[c] = top.at(0);
+    lists.least[c] = top.at(0) < barredLeast ? top.at(0) : barredLeast;
 }
 
 // Records least (at leastRow) as the exact smallest key of the uncovered column c over the
@@ -161,12 +165,22 @@ void startLists(const SolverState& state, OffsetSearch& o, const ColumnStarts& s
     const Reduction& d = state.reduction;
     lists.finite = starts.finite;
     lists.forbiddenLeast = starts.forbiddenLeast;
+    // Every finite element is below forbiddenValue, so a row whose minimum is that value holds
+    // forbidden pairs alone.
+    lists.barredCount = 0;
+    for (Index r = 0; r < state.rowCount; ++r) {
+        const bool barred = d.rowsReduced && d.rowMinimum[r] == d.forbiddenValue;
+        lists.isBarred[r] = barred ? 1 : 0;
+        lists.listOffset[r] = barred ? infinity : 0;
+        if (barred) lists.barred[lists.barredCount++] = r;
+    }
     for (Index c = 0; c < state.colCount; ++c) {
         if (d.rowsReduced) {
             const double least = starts.least[c] < starts.forbiddenLeast ? starts.least[c]
                                                                           : starts.forbiddenLeast;
             lists.count[c] = 0;
-            lists.least[c] = lists.bound[c] = least;
+            lists.bound[c] = least;
+            lists.least[c] = lists.barredCount > 0 && 0 < least ? 0 : least;  // a barred row's key
             continue;
         }
         const ColumnLeast& columns = starts.columns;
@@ -209,6 +223,14 @@ void refreshFromList(SolverState& state, OffsetSearch& o, Index c) {
             bestRow = r;
         }
     }
+    for (Index i = 0; i < lists.barredCount; ++i) {  // none in most matrices
+        const Index r = lists.barred[i];
+        if (state.rowCover[r] || r == star) continue;
+        if (o.rowOffset[r] < best) {
+            best = o.rowOffset[r];
+            bestRow = r;
+        }
+    }
     if (best <= lists.bound[c])
         setKeyBound(o, c, best, KeyBound::exact, bestRow);
     else
@@ -245,6 +267,21 @@ int listedWithin(const SolverState& state, const OffsetSearch& o, Index c, Index
         found[j] = r;
     }
     return n;
+}
+
+// The n listed rows, merged with the barred rows from `from` on that are uncovered and whose key
+// is at most threshold, in ascending order, into lists.found; their number.
+int withBarred(OffsetSearch& o, Index from, double threshold, const Index* listed, int n) {
+    ColumnLists& lists = o.lists;
+    int count = 0, i = 0;
+    for (Index b = 0; b < lists.barredCount; ++b) {
+        const Index r = lists.barred[b];
+        if (r < from || !(o.scanOffset[r] <= threshold)) continue;
+        for (; i < n && listed[i] < r; ++i) lists.found[count++] = listed[i];
+        lists.found[count++] = r;
+    }
+    for (; i < n; ++i) lists.found[count++] = listed[i];
+    return count;
 }
 
 // The first row from `from` on with R(r, c) + offset[r] <= threshold, or rows. least and

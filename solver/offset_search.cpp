@@ -165,15 +165,30 @@ Index firstUncoveredZero(SolverState& state, OffsetSearch& o, Index c, Index fro
     }
     if (!o.unlisted[c]) {
         o.passWhole[c] = 0;
-        Index found[columnTopSize];
-        const int n = listedWithin(state, o, c, from, threshold, found);
+        Index listed[columnTopSize];
+        const Index* found = listed;
+        int n;
+        Index barredZero = rows;
+        if (o.lists.barredCount > 0 && o.groupPlace[c] >= 0) {
+            // A column that never held a star has been uncovered in every shift, so a barred
+            // row's element there is 0 throughout: 0 to start with (R is 0 across a barred row),
+            // and a shift meets it only while its row is covered (at an uncovered row it would
+            // be an uncovered zero, and a shift comes only when there is none), where it takes
+            // (0 + h) - h = 0. So the first uncovered barred row from `from` on is a zero; only
+            // the listed rows above it are to be tested.
+            barredZero = firstUncoveredBarred(state, o, from);
+            n = listedWithin(state, o, c, from, threshold, listed);
+            while (n > 0 && listed[n - 1] > barredZero) --n;
+        } else {
+            n = candidatesWithin(state, o, c, from, threshold, listed, found);
+        }
         for (int i = 0; i < n; ++i) {
             if (o.exact) return found[i];
             const double value = exactValue(state, o, found[i], c);
             if (o.gaveUp) return rows;
             if (value == 0) return found[i];
         }
-        return rows;
+        return barredZero;
     }
     double least;
     Index leastRow;
@@ -251,8 +266,9 @@ bool leastWithinReach(SolverState& state, OffsetSearch& o, Index c, Reach reach,
         return true;
     };
     if (o.listed && reach(c, bound) < o.lists.bound[c]) {
-        Index found[columnTopSize];
-        const int n = listedWithin(state, o, c, 0, reach(c, bound), found);
+        Index listed[columnTopSize];
+        const Index* found;
+        const int n = candidatesWithin(state, o, c, 0, reach(c, bound), listed, found);
         for (int j = 0; j < n; ++j)
             if (!take(found[j])) return false;
         return true;
@@ -447,6 +463,10 @@ void layOut(Carving& carving, OffsetSearch& o, Index rows, Index cols) {
         carving.take(lists.bound, cols);
         carving.take(lists.least, cols);
         carving.take(lists.blockLeast, rows / 16);
+        carving.take(lists.barred, rows);
+        carving.take(lists.listOffset, rows);
+        carving.take(lists.found, columnTopSize + rows);
+        carving.take(lists.isBarred, rows);
     }
     carving.take(o.floor, cols);
     carving.take(o.floorRow, cols);
@@ -578,6 +598,8 @@ Phase shiftByMinimum(SolverState& state, OffsetSearch& o) {
         const Index r = matching.coveredRows[i], s = matching.starInRow[r];
         o.rowOffset[r] = o.rowOffset[r] + h;
         o.colOffset[s] = o.colOffset[s] + h;
+        if (o.listed && o.lists.barredCount > 0)
+            o.lists.listOffset[r] = o.lists.isBarred[r] ? infinity : o.rowOffset[r];
     }
     ++o.shiftsMade;
     for (Index i = 0; i < tiedCount; ++i) {

@@ -79,9 +79,19 @@ struct ColumnLists {
     double* blockLeast;   // rowCount / 16: scratch of a column's reading, block by block
     // Where a column's first reading may come from instead of the matrix (rows reduced, a gated
     // matrix): its finite elements, kept by the check; every other row's key is at least
-    // forbiddenLeast.
+    // forbiddenLeast (barred rows aside).
     FiniteLists finite;
     double forbiddenLeast;
+    // Barred rows (rows reduced): rows of forbidden pairs alone, as a track without a detection in
+    // its gate makes. Such a row is 0 in every column of R, so its key is a_r in every column, and
+    // a few of them would fill every list with ties. They are kept out of the lists (listOffset is
+    // rowOffset but +inf at them) and looked at row by row (barred, in ascending order) wherever
+    // a list is read: the lists are of the other rows.
+    Index* barred;        // rowCount
+    Index barredCount;
+    unsigned char* isBarred;  // rowCount flags
+    double* listOffset;   // rowCount
+    Index* found;         // columnTopSize + rowCount: what withBarred finds
 };
 
 // The search's state. It writes no element: element (r, c) stands for R(r, c) + rowOffset[r] -
@@ -220,6 +230,29 @@ void settleMinimum(SolverState& state, OffsetSearch& o, Index c, double least, I
 void settleBound(SolverState& state, OffsetSearch& o, Index c);
 int listedWithin(const SolverState& state, const OffsetSearch& o, Index c, Index from,
                  double threshold, Index* found);
+int withBarred(OffsetSearch& o, Index from, double threshold, const Index* listed, int n);
+
+// The first uncovered barred row from `from` on, or rowCount.
+inline Index firstUncoveredBarred(const SolverState& state, const OffsetSearch& o, Index from) {
+    const ColumnLists& lists = o.lists;
+    for (Index b = 0; b < lists.barredCount; ++b) {
+        const Index r = lists.barred[b];
+        if (r >= from && !state.rowCover[r]) return r;
+    }
+    return state.rowCount;
+}
+
+// The rows of column c's list and the barred rows that listedWithin and withBarred find.
+inline int candidatesWithin(const SolverState& state, OffsetSearch& o, Index c, Index from,
+                            double threshold, Index* listed, const Index*& found) {
+    int n = listedWithin(state, o, c, from, threshold, listed);
+    found = listed;
+    if (o.lists.barredCount > 0) {
+        n = withBarred(o, from, threshold, listed, n);
+        found = o.lists.found;
+    }
+    return n;
+}
 Index scanColumn(const ReducedColumn& column, const double* offset, double threshold, Index from,
                  Index rows, double& least, Index& leastRow);
 

@@ -126,20 +126,20 @@ void reduceColumnsInPlace(double* work, Index rows, Index cols, Index* firstZero
 // where the line holds no finite element: as the reductions in place find them.
 ColumnStarts settleGatheredRows(Reduction& reduction, double* rowMinimum, Index rows, Index cols,
                                 RowZeros zeros, const double* colBound, FiniteLists finite) {
-    // A row of +inf alone has the forbidden value for its minimum, and so 0 in every column.
-    double most = 0;  // the largest row minimum
+    // A row of +inf alone has the forbidden value for its minimum, and so 0 in every column: the
+    // offset search keeps such rows out of its column lists (a barred row), and bounds the others.
+    double most = 0;  // the largest row minimum of the other rows
     for (Index r = 0; r < rows; ++r) {
         if (rowMinimum[r] > DBL_MAX) {
-            // Its zeros are forbidden pairs: every column's list would need them.
-            finite.count = nullptr;
             rowMinimum[r] = reduction.forbiddenValue;
             zeros.count[r] = cols;
             for (Index c = 0; c < cols && c < zeroListSize; ++c) zeros.columns[zeroListSize * r + c] = c;
             zeros.last[r] = cols - 1;
+        } else if (most < rowMinimum[r]) {
+            most = rowMinimum[r];
         }
-        if (most < rowMinimum[r]) most = rowMinimum[r];
     }
-    // A forbidden pair's element of R, fl(forbiddenValue - m), is at least
+    // A forbidden pair's element of R in another row, fl(forbiddenValue - m), is at least
     // fl(forbiddenValue - most), as rounding keeps order (+inf when there is none).
     return ColumnStarts{colBound, reduction.forbiddenValue - most, finite, ColumnLeast{}};
 }

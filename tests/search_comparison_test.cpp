@@ -225,6 +225,15 @@ std::vector<Matrix> doubles() {
         set.push_back(m);
     }
     set.push_back(random_matrices::gatedClutter(source, 220, 160));
+    // Tracks without a detection in their gate: rows of +inf alone, which the offset search keeps
+    // out of its column lists (square, wide and tall, exact and rounded).
+    for (const double share : {0.1, 0.3}) {
+        set.push_back(random_matrices::gatedTrackingLost(source, 200, 200, share));
+        set.push_back(random_matrices::gatedTrackingLost(source, 150, 190, share));
+        set.push_back(random_matrices::gatedTrackingLost(source, 190, 150, share));
+    }
+    set.push_back(set.back());
+    for (double& v : set.back().data) v = std::isinf(v) ? v : std::floor(v * 64);
     // A column of NaN that every assignment needs, after +inf and finite elements have been met:
     // the check must tell its blocks from blocks of forbidden pairs.
     set.push_back(random_matrices::gatedTracking(source, 128, 120));
