@@ -208,7 +208,7 @@ void startLists(const SolverState& state, OffsetSearch& o, const ColumnStarts& s
 // the column is covered), from its list: exact when it is not above the bound on the rows left
 // out, else only that bound.
 void refreshFromList(SolverState& state, OffsetSearch& o, Index c) {
-    const ColumnLists& lists = o.lists;
+    ColumnLists& lists = o.lists;
     const Index star = state.colCover[c] ? state.matching.starInCol[c] : none;
     const Index* top = lists.rows + columnTopSize * c;
     const double* value = lists.values + columnTopSize * c;
@@ -223,14 +223,13 @@ void refreshFromList(SolverState& state, OffsetSearch& o, Index c) {
             bestRow = r;
         }
     }
-    for (Index i = 0; i < lists.barredCount; ++i) {  // none in most matrices
-        const Index r = lists.barred[i];
-        if (state.rowCover[r] || r == star) continue;
-        if (o.rowOffset[r] < best) {
+    visitOpenBarred(state, o, [&](Index r) {
+        if (r != star && o.rowOffset[r] < best) {
             best = o.rowOffset[r];
             bestRow = r;
         }
-    }
+        return true;
+    });
     if (best <= lists.bound[c])
         setKeyBound(o, c, best, KeyBound::exact, bestRow);
     else
@@ -271,16 +270,18 @@ int listedWithin(const SolverState& state, const OffsetSearch& o, Index c, Index
 
 // The n listed rows, merged with the barred rows from `from` on that are uncovered and whose key
 // is at most threshold, in ascending order, into lists.found; their number.
-int withBarred(OffsetSearch& o, Index from, double threshold, const Index* listed, int n) {
-    ColumnLists& lists = o.lists;
+int withBarred(const SolverState& state, OffsetSearch& o, Index from, double threshold,
+               const Index* listed, int n) {
+    Index* found = o.lists.found;
     int count = 0, i = 0;
-    for (Index b = 0; b < lists.barredCount; ++b) {
-        const Index r = lists.barred[b];
-        if (r < from || !(o.scanOffset[r] <= threshold)) continue;
-        for (; i < n && listed[i] < r; ++i) lists.found[count++] = listed[i];
-        lists.found[count++] = r;
-    }
-    for (; i < n; ++i) lists.found[count++] = listed[i];
+    visitOpenBarred(state, o, [&](Index r) {
+        if (r >= from && o.rowOffset[r] <= threshold) {
+            for (; i < n && listed[i] < r; ++i) found[count++] = listed[i];
+            found[count++] = r;
+        }
+        return true;
+    });
+    for (; i < n; ++i) found[count++] = listed[i];
     return count;
 }
 

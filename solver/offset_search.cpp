@@ -436,6 +436,10 @@ void startSearch(SolverState& state, OffsetSearch& o) {
     state.matching.coveredCount = 0;
     clearAllPending(state);
     if (!o.exact) o.history.searchStart[o.history.searchCount++] = o.shiftsMade;
+    if (o.listed) {
+        for (Index i = 0; i < o.lists.barredCount; ++i) o.lists.open[i] = o.lists.barred[i];
+        o.lists.openCount = o.lists.barredCount;
+    }
     for (Index i = 0; i < o.groupCount; ++i) {
         const Index c = o.groupColumns[i];
         startColumn(state, o, c);
@@ -466,6 +470,7 @@ void layOut(Carving& carving, OffsetSearch& o, Index rows, Index cols) {
         carving.take(lists.barred, rows);
         carving.take(lists.listOffset, rows);
         carving.take(lists.found, columnTopSize + rows);
+        carving.take(lists.open, rows);
         carving.take(lists.isBarred, rows);
     }
     carving.take(o.floor, cols);

@@ -92,6 +92,11 @@ struct ColumnLists {
     unsigned char* isBarred;  // rowCount flags
     double* listOffset;   // rowCount
     Index* found;         // columnTopSize + rowCount: what withBarred finds
+    // The barred rows not known to be covered in this search, in ascending order: all of them as
+    // a search starts; a row covered since is dropped when a reading passes it (rows are only
+    // covered within a search).
+    Index* open;          // rowCount
+    Index openCount;
 };
 
 // The search's state. It writes no element: element (r, c) stands for R(r, c) + rowOffset[r] -
@@ -230,16 +235,37 @@ void settleMinimum(SolverState& state, OffsetSearch& o, Index c, double least, I
 void settleBound(SolverState& state, OffsetSearch& o, Index c);
 int listedWithin(const SolverState& state, const OffsetSearch& o, Index c, Index from,
                  double threshold, Index* found);
-int withBarred(OffsetSearch& o, Index from, double threshold, const Index* listed, int n);
+int withBarred(const SolverState& state, OffsetSearch& o, Index from, double threshold,
+               const Index* listed, int n);
+
+// Calls visit(r) on each uncovered barred row in ascending order until it returns false, dropping
+// the covered ones it passes from the open rows.
+template <class Visit>
+void visitOpenBarred(const SolverState& state, OffsetSearch& o, Visit visit) {
+    ColumnLists& lists = o.lists;
+    Index kept = 0, i = 0;
+    for (; i < lists.openCount; ++i) {
+        const Index r = lists.open[i];
+        if (state.rowCover[r]) continue;
+        lists.open[kept++] = r;
+        if (!visit(r)) {
+            ++i;
+            break;
+        }
+    }
+    for (; i < lists.openCount; ++i) lists.open[kept++] = lists.open[i];
+    lists.openCount = kept;
+}
 
 // The first uncovered barred row from `from` on, or rowCount.
-inline Index firstUncoveredBarred(const SolverState& state, const OffsetSearch& o, Index from) {
-    const ColumnLists& lists = o.lists;
-    for (Index b = 0; b < lists.barredCount; ++b) {
-        const Index r = lists.barred[b];
-        if (r >= from && !state.rowCover[r]) return r;
-    }
-    return state.rowCount;
+inline Index firstUncoveredBarred(const SolverState& state, OffsetSearch& o, Index from) {
+    Index first = state.rowCount;
+    visitOpenBarred(state, o, [&](Index r) {
+        if (r < from) return true;
+        first = r;
+        return false;
+    });
+    return first;
 }
 
 // The rows of column c's list and the barred rows that listedWithin and withBarred find.
@@ -248,7 +274,7 @@ inline int candidatesWithin(const SolverState& state, OffsetSearch& o, Index c, 
     int n = listedWithin(state, o, c, from, threshold, listed);
     found = listed;
     if (o.lists.barredCount > 0) {
-        n = withBarred(o, from, threshold, listed, n);
+        n = withBarred(state, o, from, threshold, listed, n);
         found = o.lists.found;
     }
     return n;
