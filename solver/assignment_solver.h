@@ -72,6 +72,7 @@ struct SearchReport {
     std::uint64_t shifts = 0;     // shifts made by the search that gave the result
     std::uint64_t replays = 0;    // elements whose exact value the offset search replayed
     std::uint64_t replaySteps = 0;  // shifts replayed over all of them
+    std::uint64_t historyGrowths = 0;  // times its history, full, was taken again larger
 };
 
 // One decision of a search: a zero primed at (row, col), a shift by value, or the start

@@ -10,8 +10,9 @@
 // A replayed element is kept (KnownElement) with the shift count its value holds at and how far
 // its row's and column's events were read, and is advanced from there next time: no element is
 // replayed from the reduction twice, and one whose row stays uncovered while its column stays
-// covered costs nothing for those searches. The history and the known elements have fixed
-// capacities in the bookkeeping block (the history's grow with the size); when one is full, or
+// covered costs nothing for those searches. The history and the known elements start in the
+// bookkeeping block with capacities that grow with the size, and are taken again twice as large
+// when full; when one has reached what no call can pass, or
 // when the replays cost more than their budget (a quarter of the work the element-by-element
 // search would have done by then, budgeted), the machine stops at Phase::restart and the driver
 // solves the call again with the element-by-element search, on R written out afresh from the
@@ -21,6 +22,9 @@
 #include "offset_search.h"
 
 #include <algorithm>
+#include <cstring>
+
+#include "host_services.h"
 
 namespace pairsolve {
 
@@ -138,7 +142,34 @@ void advance(OffsetSearch& o, KnownElement& e, Index r) {
     h.work += steps;
 }
 
+// A part of the history that is full, taken again twice as large (up to its limit) from the host,
+// its `used` entries copied; false at the limit.
+template <class Part>
+bool grow(History& h, Part*& part, Index& capacity, Index limit, Index used, void*& taken) {
+    if (capacity >= limit) return false;
+    const Index larger = capacity > limit / 2 ? limit : 2 * capacity;
+    Part* moved = static_cast<Part*>(mxMalloc(static_cast<std::size_t>(larger) * sizeof(Part)));
+    std::memcpy(moved, part, static_cast<std::size_t>(used) * sizeof(Part));
+    if (taken != nullptr) mxFree(taken);
+    part = moved;
+    taken = moved;
+    capacity = larger;
+    ++h.growths;
+    return true;
+}
+
 }  // namespace
+
+bool growShiftLog(History& h) {
+    return grow(h, h.shiftLog, h.shiftCapacity, h.shiftLimit, h.shiftCapacity, h.grown[0]);
+}
+
+void releaseHistory(History& h) {
+    for (void*& block : h.grown) {
+        if (block != nullptr) mxFree(block);
+        block = nullptr;
+    }
+}
 
 // No call needs more than its shape allows: at most rowCount shifts between two of the at most
 // T + 1 searches, at most T rows covered (each uncovering one column) in a search, and every
@@ -149,13 +180,14 @@ void layOutHistory(Carving& carving, History& h, Index rowCount, Index colCount)
     const std::uint64_t cols = static_cast<std::uint64_t>(colCount);
     const std::uint64_t lines = rows + cols;
     const std::uint64_t t = rows < cols ? rows : cols;
-    const std::uint64_t shifts =
-        std::min({shiftsPerLine * lines + 64, (t + 1) * rows + 1, std::uint64_t{1} << 31});
+    const std::uint64_t shiftLimit = std::min((t + 1) * rows + 1, std::uint64_t{1} << 31);
+    const std::uint64_t eventLimit = t * (t + 1) + 1, knownLimit = rows * cols;
+    const std::uint64_t shifts = std::min(shiftsPerLine * lines + 64, shiftLimit);
     // The rows covered in a search grow with the size: about t / 40 covers a line on uniform
     // doubles, t / 20 in tracking clutter, so past 64 a line the capacity grows as t / 16.
     const std::uint64_t perLine = std::max(coversPerLine, t / 16);
-    const std::uint64_t events = std::min(perLine * lines + 128, t * (t + 1) + 1);
-    const std::uint64_t known = std::min(knownPerLine * lines + 64, rows * cols);
+    const std::uint64_t events = std::min(perLine * lines + 128, eventLimit);
+    const std::uint64_t known = std::min(knownPerLine * lines + 64, knownLimit);
     carving.take(h.known, known);
     carving.take(h.events, events);
     carving.take(h.shiftLog, shifts);
@@ -169,6 +201,11 @@ void layOutHistory(Carving& carving, History& h, Index rowCount, Index colCount)
     h.shiftCapacity = static_cast<Index>(shifts);
     h.eventCapacity = static_cast<Index>(events);
     h.knownCapacity = static_cast<Index>(known);
+    h.shiftLimit = static_cast<Index>(shiftLimit);
+    h.eventLimit = static_cast<Index>(eventLimit);
+    h.knownLimit = static_cast<Index>(knownLimit);
+    h.grown[0] = h.grown[1] = h.grown[2] = nullptr;
+    h.growths = 0;
 }
 
 void resetHistory(History& h, Index rows, Index cols) {
@@ -187,7 +224,8 @@ void resetHistory(History& h, Index rows, Index cols) {
 // history is full.
 bool recordCover(OffsetSearch& o, Index r, Index s) {
     History& h = o.history;
-    if (h.eventCount == h.eventCapacity) {
+    if (h.eventCount == h.eventCapacity &&
+        !grow(h, h.events, h.eventCapacity, h.eventLimit, h.eventCount, h.grown[1])) {
         o.gaveUp = true;
         return false;
     }
@@ -220,7 +258,8 @@ double exactValue(SolverState& state, OffsetSearch& o, Index r, Index c) {
     }
     h.work += looked;
     if (k == none) {
-        if (h.knownCount == h.knownCapacity) {
+        if (h.knownCount == h.knownCapacity &&
+            !grow(h, h.known, h.knownCapacity, h.knownLimit, h.knownCount, h.grown[2])) {
             o.gaveUp = true;
             return 0;
         }

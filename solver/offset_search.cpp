@@ -590,7 +590,7 @@ Phase shiftByMinimum(SolverState& state, OffsetSearch& o) {
                              : leastUncoveredValue(state, o, tiedCount);
     if (o.gaveUp) return Phase::restart;
     if (!o.exact) {
-        if (o.shiftsMade == o.history.shiftCapacity) {
+        if (o.shiftsMade == o.history.shiftCapacity && !growShiftLog(o.history)) {
             o.gaveUp = true;
             return Phase::restart;
         }

@@ -60,6 +60,13 @@ struct History {
     Index knownCount;
     Index knownCapacity;
     Index* rowKnown;        // rowCount: first known element of the row, or none
+    // The capacities above start at a few entries a line, what most calls need, and double when
+    // full, up to what no call can pass (limits); grown, the blocks taken from the host since.
+    Index shiftLimit;
+    Index eventLimit;
+    Index knownLimit;
+    void* grown[3];
+    std::uint64_t growths;
     // What the replays cost (one unit a shift replayed on one element, a search passed, a known
     // element looked at), and how many elements and shifts were replayed.
     std::uint64_t work;
@@ -285,6 +292,8 @@ Index scanColumn(const ReducedColumn& column, const double* offset, double thres
 // offset_history.cpp
 void startHistory(const SolverState& state, OffsetSearch& o);
 bool recordCover(OffsetSearch& o, Index r, Index s);
+bool growShiftLog(History& h);  // false at its limit
+void releaseHistory(History& h);
 double exactValue(SolverState& state, OffsetSearch& o, Index r, Index c);
 
 }  // namespace offsetSearch

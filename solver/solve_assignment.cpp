@@ -231,6 +231,7 @@ void runSearch(SolverState& state, Scratch& scratch, Search search, const SeedHi
     if (offset) {
         offsetSearch::reset(scratch.offset, rows, cols);
         restarted = offsetSearch::run(state, scratch.offset, starts) == Phase::restart;
+        if (search == Search::offsetCertified) offsetSearch::releaseHistory(scratch.offset.history);
         shifts = static_cast<std::uint64_t>(scratch.offset.shiftsMade);
         if (restarted) {
             if (state.trace != nullptr) state.trace->restartedAt = state.trace->count;
@@ -251,6 +252,7 @@ void runSearch(SolverState& state, Scratch& scratch, Search search, const SeedHi
     if (search == Search::offsetCertified) {
         report->replays = scratch.offset.history.replays;
         report->replaySteps = scratch.offset.history.replaySteps;
+        report->historyGrowths = scratch.offset.history.growths;
     }
 }
 
