@@ -61,6 +61,8 @@ struct Scratch {
 
 void layOut(Carving& carving, SolverState& state, Scratch& s, Search search) {
     const Index rows = state.rowCount, cols = state.colCount;
+    carving.take(state.colCover, static_cast<std::uint64_t>(cols + rows));  // cleared when taken
+    state.rowCover = state.colCover + cols;
     layOut(carving, state.matching, rows, cols);
     if (search == Search::plain) plainSearch::layOut(carving, s.plain, rows, cols);
     if (search == Search::elementByElement) elementSearch::layOut(carving, s.element, rows, cols);
@@ -150,27 +152,24 @@ void* takeBlock(LayOut layOut) {
     return carving.base;
 }
 
-// Every buffer of a call, released together before it returns.
+// Every buffer of a call, released together before it returns: what the check gathers, and the
+// bookkeeping of the search (in the same block when the search is known before the check).
 struct Buffers {
     void* gathered = nullptr;
-    void* copy = nullptr;     // a working copy taken after the check
-    void* flags = nullptr;
     void* scratch = nullptr;
+    void* copy = nullptr;     // a working copy taken after the check
     void* restart = nullptr;  // R written out and the element-by-element search's state
 
     void release() {
-        for (void* buffer : {gathered, copy, flags, scratch, restart})
+        for (void* buffer : {gathered, scratch, copy, restart})
             if (buffer != nullptr) mxFree(buffer);
     }
 };
 
-// The state the stages share: the reduction's inputs, with the working copy the search needs
-// (taken now if the check found what only the element-by-element search meets: NaN, overflow)
-// and its forbidden pairs replaced, and the covers, all cleared.
-SolverState stateFor(const double* costMatrix, std::int32_t rowCount, std::int32_t colCount,
-                     const Gathering& gathered, const CheckResult& scan, Search search,
-                     Buffers& buffers) {
-    const Index rows = rowCount, cols = colCount;
+// The reduction's inputs, with the working copy the search needs (taken now if the check found
+// what only the element-by-element search meets: NaN, overflow) and its forbidden pairs replaced.
+Reduction reductionFor(const double* costMatrix, Index rows, Index cols, const Gathering& gathered,
+                       const CheckResult& scan, Search search, Buffers& buffers) {
     const std::size_t elementCount = static_cast<std::size_t>(rows) * static_cast<std::size_t>(cols);
     const double forbiddenValue = forbiddenValueOf(scan, elementCount);
     double* work = gathered.copy;
@@ -180,18 +179,9 @@ SolverState stateFor(const double* costMatrix, std::int32_t rowCount, std::int32
         buffers.copy = work;
     }
     if (work != nullptr && scan.anyInfinity) replaceForbidden(work, elementCount, forbiddenValue);
-    SolverState state{};
-    state.reduction = Reduction{costMatrix, work, forbiddenValue, scan.anyNegativeInfinity,
-                                scan.anyInfinity && !mxIsFinite(forbiddenValue), rows <= cols,
-                                gathered.rowMinimum, gathered.columns.least};
-    state.rowCount = rowCount;
-    state.colCount = colCount;
-    state.targetStars = rows <= cols ? rows : cols;
-    unsigned char* flags = static_cast<unsigned char*>(mxCalloc(static_cast<std::size_t>(rows + cols), 1));
-    buffers.flags = flags;
-    state.colCover = flags;
-    state.rowCover = flags + cols;
-    return state;
+    return Reduction{costMatrix, work, forbiddenValue, scan.anyNegativeInfinity,
+                     scan.anyInfinity && !mxIsFinite(forbiddenValue), rows <= cols,
+                     gathered.rowMinimum, gathered.columns.least};
 }
 
 // After the offset search gave up: the state as it was after seeding, with R now written out for
@@ -264,14 +254,30 @@ void runSolve(double* assignment, double* cost, const double* costMatrix, std::i
     *cost = 0;
     for (Index r = 0; r < rows; ++r) assignment[r] = 0;
 
-    // The searches that shift elements in place take their copy in the check's pass; the offset
-    // search takes none (so a call whose search depends on what the check finds takes no copy
-    // until it is known to need one).
+    // The searches that shift elements in place take their copy in the check's pass, and their
+    // bookkeeping with it (the search is known already: these two run whatever the check finds);
+    // the offset search takes no copy (so a call whose search depends on what the check finds
+    // takes none until it is known to need one), and its bookkeeping once it is chosen.
     const bool plain = plainFor(rowCount, colCount, choice);
     const bool copyFirst = plain || choice == SearchChoice::elementByElement;
+    SolverState state{};
+    state.rowCount = rowCount;
+    state.colCount = colCount;
+    state.targetStars = rows <= cols ? rows : cols;
+    state.assignment = assignment;
+    state.trace = trace;
+    Scratch scratch{};
+    scratch.offset.budgeted = choice == SearchChoice::chosen;
+    const auto layOutScratch = [&](Carving& c, Search search) {
+        layOut(c, state, scratch, search);
+        if (c.base != nullptr) std::memset(state.colCover, 0, static_cast<std::size_t>(rows + cols));
+    };
     Buffers buffers;
     Gathering gathered;
-    buffers.gathered = takeBlock([&](Carving& c) { layOut(c, gathered, rows, cols, copyFirst); });
+    buffers.gathered = takeBlock([&](Carving& c) {
+        layOut(c, gathered, rows, cols, copyFirst);
+        if (copyFirst) layOutScratch(c, plain ? Search::plain : Search::elementByElement);
+    });
     gathered.lowestBits = !plain;  // the plain search runs whatever they are
     gathered.limit = exactLimit(static_cast<std::uint64_t>(rows + cols));
     CheckResult scan = checkAndGather(costMatrix, rows, cols, gathered);
@@ -283,12 +289,8 @@ void runSolve(double* assignment, double* cost, const double* costMatrix, std::i
         summarize(scan.summary, forbiddenValueOf(scan, static_cast<std::size_t>(rows * cols)));
     const Search search = chooseSearch(scan.summary, rowCount, colCount, choice);
 
-    SolverState state = stateFor(costMatrix, rowCount, colCount, gathered, scan, search, buffers);
-    state.assignment = assignment;
-    state.trace = trace;
-    Scratch scratch{};
-    scratch.offset.budgeted = choice == SearchChoice::chosen;
-    buffers.scratch = takeBlock([&](Carving& c) { layOut(c, state, scratch, search); });
+    state.reduction = reductionFor(costMatrix, rows, cols, gathered, scan, search, buffers);
+    if (!copyFirst) buffers.scratch = takeBlock([&](Carving& c) { layOutScratch(c, search); });
     reset(state.matching, rows, cols);
     SeedHints hints{};
     ColumnStarts starts{};

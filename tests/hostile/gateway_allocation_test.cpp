@@ -55,15 +55,18 @@ GatewayCall callGateway(const Matrix& m, int nlhs) {
 }  // namespace
 
 TEST(GatewayAllocationFailure, EveryAllocationEndsTheCallCleanly) {
-    Matrix wide(3, 7), tall(7, 3);
+    Matrix wide(3, 7), tall(7, 3), offset(65, 64);
     for (std::int32_t r = 0; r < 3; ++r)
         for (std::int32_t c = 0; c < 7; ++c) {
             wide.at(r, c) = (r * 5 + c * 3) % 4;
             tall.at(c, r) = (r * 5 + c * 3) % 4;
         }
+    for (std::int32_t r = 0; r < 65; ++r)
+        for (std::int32_t c = 0; c < 64; ++c) offset.at(r, c) = (r * 7 + c * 11) % 13;
     const Matrix cases[] = {
         wide,                                    // a search with ties, M < N
         tall,                                    // the same, M > N
+        offset,                                  // the offset search: a block more
         Matrix(2, 2, {1, inf, inf, inf}),        // a forbidden pair dropped
         Matrix(2, 2, {1, NaN, 2, NaN}),          // ends with the NaN error after the search
         Matrix(2, 2, {1e308, inf, 1e308, inf}),  // ends with the overflow error
