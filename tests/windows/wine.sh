@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Runs the Windows test host under Wine, in a throwaway prefix of the build tree per architecture.
 #
-#   wine.sh prefix  <arch> <prefix>                              creates the prefix (slow at first)
-#   wine.sh load    <arch> <prefix> <test host> <pairsolve.dll>  known answers and errors
+#   wine.sh prefix  <arch> <prefix>                    creates the prefix (slow at first)
+#   wine.sh load    <arch> <prefix> <test host> <module> <export> [<module> <export> ...]
+#                   known answers and errors of each module, called through the export named
 #   wine.sh compare <arch> <prefix> <test host> <pairsolve.dll> <native test host>
 #                   the DLL's results on a fixed series of matrices equal the native build's
 #
@@ -100,14 +101,23 @@ prefix)
   echo "Wine prefix $prefix ($winearch) is ready"
   ;;
 load)
-  [[ $# -eq 2 ]] || usage
-  host=$1 module=$2
-  status=0
-  runHost "$host" "$(windowsPath "$module")" | tr -d '\r' || status=$?
+  [[ $# -ge 3 && $(($# % 2)) -eq 1 ]] || usage
+  host=$1
+  shift
+  failed=0
+  while [[ $# -gt 0 ]]; do
+    module=$1 export=$2
+    shift 2
+    status=0
+    runHost "$host" "$(windowsPath "$module")" --export "$export" | tr -d '\r' || status=$?
+    if [[ $status -ne 0 ]]; then
+      echo "FAIL: the test host on $(basename "$module") through $export ended with status $status"
+      failed=1
+    fi
+  done
   stopServer
-  # 77 means skipped to CTest; a test host ending with it has failed.
-  [[ $status -ne 77 ]] || status=1
-  exit $status
+  # Any status, 77 (skipped to CTest) included, is a failure once the loader is there.
+  exit $failed
   ;;
 compare)
   [[ $# -eq 3 ]] || usage
