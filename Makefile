@@ -56,7 +56,9 @@ windows: configure
 # The C++ tests and the fuzz seed corpus under AddressSanitizer and UndefinedBehaviorSanitizer, in
 # a build tree of their own (cmake/sanitize.cmake). malloc may return null under ASan, so that a
 # huge allocation reaches the stand-in host's out-of-memory error instead of stopping the process.
+# Then the threads test under ThreadSanitizer, in a build tree of its own too (cmake/tsan.cmake).
 SANITIZE_BUILD ?= build-sanitize
+TSAN_BUILD ?= build-tsan
 SANITIZER_ENV = ASAN_OPTIONS=abort_on_error=1:detect_leaks=1:detect_stack_use_after_return=1:allocator_may_return_null=1 \
 	UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 
@@ -65,6 +67,10 @@ sanitize: deps
 	cmake --build $(SANITIZE_BUILD) -j$(JOBS) --target pairsolve_tests pairsolve_fuzz_replay
 	$(SANITIZER_ENV) $(SANITIZE_BUILD)/tests/pairsolve_tests --gtest_brief=1
 	$(SANITIZER_ENV) $(SANITIZE_BUILD)/fuzz/pairsolve_fuzz_replay fuzz/corpus
+	cmake -C cmake/tsan.cmake -S . -B $(TSAN_BUILD)
+	cmake --build $(TSAN_BUILD) -j$(JOBS) --target pairsolve_host_call_tests
+	TSAN_OPTIONS=halt_on_error=1 $(TSAN_BUILD)/tests/pairsolve_host_call_tests \
+		--gtest_filter=HostCall.ThreadsSolveIndependently
 
 # A bounded libFuzzer run (fuzz/fuzz.cmake), FUZZ_SECONDS long, from the committed seed corpus;
 # what it finds is kept in $(FUZZ_BUILD)/corpus, and a failing input is written to $(FUZZ_BUILD)/.
