@@ -5,7 +5,8 @@ BUILD ?= build
 JOBS ?= 2
 CONFIGURE_ARGS ?=
 
-.PHONY: all configure deps deps-demo check demo bench bench-publish windows sanitize fuzz clean
+.PHONY: all configure deps deps-demo deps-sanitize deps-fuzz deps-bench check demo bench \
+	bench-publish windows sanitize fuzz clean
 
 all: configure
 	cmake --build $(BUILD) -j$(JOBS)
@@ -14,18 +15,21 @@ all: configure
 configure:
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release $(CONFIGURE_ARGS)
 
-# What the test layers and the benchmarks need (scripts/install-deps.sh check), and what the demo
-# alone needs (CMake, a C++ compiler, Octave and its MEX headers).
+# What each job needs (scripts/install-deps.sh): every test layer; the demo alone (CMake, a C++
+# compiler, Octave and its MEX headers); the sanitizers; the fuzzer; the bench. Where only the
+# 32-bit Wine cannot be installed, the decision to go on without it is kept in $(BUILD) (see the
+# script), so that it is made once per build tree.
 deps:
-	@scripts/install-deps.sh check
+	@scripts/install-deps.sh check $(BUILD)
 
-deps-demo:
-	@scripts/install-deps.sh demo
+deps-demo deps-sanitize deps-fuzz deps-bench: deps-%:
+	@scripts/install-deps.sh $*
 
-# The tests are switched on whatever the cache says, and a run that finds no test fails.
+# The tests are switched on whatever the cache says, and a run that finds no test fails. The last
+# lines name the tests that did not run, with their reasons (scripts/run-tests.sh).
 check: deps
 	$(MAKE) all CONFIGURE_ARGS="$(CONFIGURE_ARGS) -DPAIRSOLVE_TESTS=ON"
-	ctest --test-dir $(BUILD) --output-on-failure --no-tests=error -j$(JOBS)
+	@scripts/run-tests.sh $(BUILD) $(JOBS)
 
 # Only the Octave module and its help file: no tests, no fuzz target, no Windows modules.
 demo: deps-demo
@@ -43,7 +47,7 @@ demo: deps-demo
 BENCH_ARGS ?=
 PUBLISH_ARGS ?=
 
-bench: deps configure
+bench: deps-bench configure
 	cmake --build $(BUILD) -j$(JOBS) --target bench_tools
 	/usr/bin/python3 bench/bench.py --build $(BUILD) $(BENCH_ARGS)
 
@@ -62,7 +66,7 @@ TSAN_BUILD ?= build-tsan
 SANITIZER_ENV = ASAN_OPTIONS=abort_on_error=1:detect_leaks=1:detect_stack_use_after_return=1:allocator_may_return_null=1 \
 	UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 
-sanitize: deps
+sanitize: deps-sanitize
 	cmake -C cmake/sanitize.cmake -S . -B $(SANITIZE_BUILD)
 	cmake --build $(SANITIZE_BUILD) -j$(JOBS) --target pairsolve_tests pairsolve_fuzz_replay
 	$(SANITIZER_ENV) $(SANITIZE_BUILD)/tests/pairsolve_tests --gtest_brief=1
@@ -77,7 +81,7 @@ sanitize: deps
 FUZZ_BUILD ?= build-fuzz
 FUZZ_SECONDS ?= 60
 
-fuzz: deps
+fuzz: deps-fuzz
 	cmake -C fuzz/fuzz.cmake -S . -B $(FUZZ_BUILD)
 	cmake --build $(FUZZ_BUILD) -j$(JOBS) --target pairsolve_fuzz
 	mkdir -p $(FUZZ_BUILD)/corpus

@@ -12,8 +12,10 @@
 # PAIRSOLVE_WINE32 (default /usr/lib/wine/wine, Debian's wine32:i386) in a 32-bit prefix that this
 # loader made. Neither loader is on PATH.
 #
-# A missing loader fails the test, except for the 32-bit one when PAIRSOLVE_NO_WINE32 gives the
-# reason it could not be installed: then the test reports as skipped (exit 77) with that reason.
+# A missing loader fails the test, except for the 32-bit one when there is a reason it could not be
+# installed: PAIRSOLVE_NO_WINE32, or the decision the build tree keeps in the file that
+# PAIRSOLVE_WINE32_DECISION names (scripts/install-deps.sh writes it). Then the test reports as
+# skipped (exit 77) with that reason.
 set -euo pipefail
 
 usage() {
@@ -41,8 +43,11 @@ esac
 wineserver=$(dirname "$wine")/wineserver
 
 if [[ ! -x "$wine" ]]; then
-  if [[ $arch == x86 && -n ${PAIRSOLVE_NO_WINE32:-} ]]; then
-    echo "SKIP: Wine's x86 loader $wine is missing: $PAIRSOLVE_NO_WINE32" >&2
+  reason=${PAIRSOLVE_NO_WINE32:-}
+  decision=${PAIRSOLVE_WINE32_DECISION:-}
+  if [[ -z $reason && -n $decision && -s $decision ]]; then reason=$(<"$decision"); fi
+  if [[ $arch == x86 && -n $reason ]]; then
+    echo "SKIP: Wine's x86 loader $wine is missing: $reason" >&2
     exit 77
   fi
   echo "FAIL: Wine's $arch loader $wine is missing; install it with '$install'" >&2
