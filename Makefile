@@ -6,7 +6,7 @@ JOBS ?= 2
 CONFIGURE_ARGS ?=
 
 .PHONY: all configure deps deps-demo deps-sanitize deps-fuzz deps-bench check demo bench \
-	bench-publish windows sanitize fuzz clean
+	bench-publish windows sanitize fuzz octave-package clean
 
 all: configure
 	cmake --build $(BUILD) -j$(JOBS)
@@ -53,6 +53,11 @@ bench: deps-bench configure
 
 bench-publish:
 	/usr/bin/python3 bench/publish.py --run $(BUILD)/bench/results/full $(PUBLISH_ARGS)
+
+# The Octave package $(BUILD)/pairsolve-<version>.tar.gz, for `pkg install` (scripts/octave-package.sh);
+# it needs no tool beyond the shell's, and pkg install builds it with mkoctfile.
+octave-package:
+	@scripts/octave-package.sh $(BUILD)
 
 windows: configure
 	cmake --build $(BUILD) --target windows -j$(JOBS)
