@@ -6,7 +6,7 @@ JOBS ?= 2
 CONFIGURE_ARGS ?=
 
 .PHONY: all configure deps deps-demo deps-sanitize deps-fuzz deps-bench check demo bench \
-	bench-publish windows sanitize fuzz octave-package clean
+	bench-publish windows sanitize fuzz octave-package pristine-check clean
 
 all: configure
 	cmake --build $(BUILD) -j$(JOBS)
@@ -58,6 +58,14 @@ bench-publish:
 # it needs no tool beyond the shell's, and pkg install builds it with mkoctfile.
 octave-package:
 	@scripts/octave-package.sh $(BUILD)
+
+# make demo && make check in a fresh Debian 12 root from the committed tree, as root with
+# debootstrap (scripts/pristine-check.sh; PRISTINE_ARGS=--main-suite-only: the root's package
+# lists hold the main suite only). Minutes of downloads; .ci/run does not run it.
+PRISTINE_ARGS ?=
+
+pristine-check:
+	scripts/pristine-check.sh $(PRISTINE_ARGS)
 
 windows: configure
 	cmake --build $(BUILD) --target windows -j$(JOBS)
