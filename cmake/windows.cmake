@@ -19,8 +19,9 @@
 #   windows_<arch>_matches_native   the DLL's results equal the native build's, bit for bit
 # Without the cross-compilers the tests are replaced by one that fails and names the packages,
 # and without a Wine loader the Wine tests fail naming it, so the Windows layer is never skipped
-# silently. The one exception is asked for by name: without the 32-bit loader and with
-# PAIRSOLVE_NO_WINE32 set to the reason, the x86 Wine tests report as skipped with that reason.
+# silently. The one exception: without the 32-bit loader, and with a reason it could not be
+# installed (the build tree's wine32-left-out.txt, written by scripts/install-deps.sh, or
+# PAIRSOLVE_NO_WINE32), the x86 Wine tests report as skipped with that reason.
 include(ExternalProject)
 
 set(pairsolve_windows_dir ${CMAKE_BINARY_DIR}/windows)
