@@ -29,13 +29,15 @@ set(pairsolve_windows_packages "g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils
 
 set(pairsolve_windows_missing)
 set(pairsolve_windows_builds)
+# The suffix of each architecture's MEX file, as MATLAB names them.
+set(pairsolve_mexw_x86 mexw32)
+set(pairsolve_mexw_x64 mexw64)
 # Per build: its directory, the MinGW triple and the toolchain file.
-foreach(target "x86 i686-w64-mingw32 i686 w32" "x64 x86_64-w64-mingw32 x86_64 w64")
+foreach(target "x86 i686-w64-mingw32 i686" "x64 x86_64-w64-mingw32 x86_64")
   separate_arguments(target UNIX_COMMAND "${target}")
   list(GET target 0 arch)
   list(GET target 1 triple)
   list(GET target 2 toolchain)
-  list(GET target 3 arch_bits)
   string(TOUPPER ${arch} ARCH)
   find_program(PAIRSOLVE_MINGW_${ARCH}_CXX ${triple}-g++)
   find_program(PAIRSOLVE_MINGW_${ARCH}_OBJDUMP ${triple}-objdump)
@@ -57,7 +59,7 @@ foreach(target "x86 i686-w64-mingw32 i686 w32" "x64 x86_64-w64-mingw32 x86_64 w6
     # The inner build decides what is out of date; it must run whenever the sources change.
     BUILD_ALWAYS ON
     BUILD_BYPRODUCTS ${pairsolve_windows_dir}/${arch}/pairsolve.dll
-                     ${pairsolve_windows_dir}/${arch}/pairsolve.mex${arch_bits})
+                     ${pairsolve_windows_dir}/${arch}/pairsolve.${pairsolve_mexw_${arch}})
   list(APPEND pairsolve_windows_builds pairsolve_windows_${arch})
 endforeach()
 
@@ -85,8 +87,6 @@ endif()
 
 set(pairsolve_windows_tests ${PROJECT_SOURCE_DIR}/tests/windows)
 set(pairsolve_host_defs ${PROJECT_SOURCE_DIR}/windows/libmx.def ${PROJECT_SOURCE_DIR}/windows/libmex.def)
-set(pairsolve_mexw_x86 mexw32)
-set(pairsolve_mexw_x64 mexw64)
 foreach(arch x86 x64)
   string(TOUPPER ${arch} ARCH)
   set(mexw ${pairsolve_mexw_${arch}})
