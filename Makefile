@@ -1,6 +1,7 @@
 # Thin wrapper over CMake. `make` builds into build/ what the installed tools allow and says what
 # it left out; `make check` runs every test layer through CTest; `make demo` runs the main job;
-# `make sanitize` and `make fuzz` run the robustness layer.
+# `make sanitize` and `make fuzz` run the robustness layer; `make octave-package` writes the package
+# for Octave's pkg install; `make pristine-check` runs make demo && make check on a fresh root.
 BUILD ?= build
 JOBS ?= 2
 CONFIGURE_ARGS ?=
