@@ -58,10 +58,22 @@ fi
 work=$(mktemp -d /var/tmp/pairsolve-pristine.XXXXXX)
 root=$work/root
 
-# Ends what is still running in the root (such as a wineserver), by process id.
+# Each step runs in a session of its own (setsid), in the background, and the script waits for
+# it: so a signal to the script ends the wait at once, and the step's processes are ended by the
+# id of their group. Then whatever still runs in the root (a wineserver, say) is ended by its id.
+step=
+runStep() {
+  setsid "$@" &
+  step=$!
+  local status=0
+  wait "$step" || status=$?
+  step=
+  return "$status"
+}
 endProcesses() {
   local signal pid link
   for signal in TERM KILL; do
+    if [[ -n $step ]]; then kill "-$signal" -- "-$step" 2>/dev/null || true; fi
     for pid in /proc/[0-9]*; do
       link=$(readlink "$pid/root" 2>/dev/null) || continue
       [[ $link == "$root" ]] && kill "-$signal" "${pid#/proc/}" 2>/dev/null || true
@@ -97,7 +109,7 @@ else
 fi
 say "building a minimal Debian 12 root in $root from $mirror"
 # debootstrap mounts /proc and /sys in the root while it works: in a namespace of its own too.
-if ! unshare --mount --propagation private -- \
+if ! runStep unshare --mount --propagation private -- \
   debootstrap --variant=minbase --include=make "$suite" "$root" "$mirror" >"$work/debootstrap.log" 2>&1; then
   say "debootstrap failed; the end of its output:" >&2
   tail -n 30 "$work/debootstrap.log" >&2
@@ -114,7 +126,7 @@ git -C "$root/work/pairsolve" checkout --quiet --detach "$commit"
 say "package lists: $lists"
 say "running '$command' in a clone of $commit"
 status=0
-unshare --mount --propagation private -- bash -c '
+runStep unshare --mount --propagation private -- bash -c '
   set -e
   root=$1
   shift
