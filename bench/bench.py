@@ -614,10 +614,14 @@ def write_csv(path, cases, commit):
 
 def source_state():
     """The commit HEAD is at and the paths git shows as changed or new (untracked files included,
-    ignored ones such as the build trees not)."""
+    ignored ones such as the build trees not). Without git (a tree from an archive, a machine
+    without it) the commit is "unknown"."""
     def git(*arguments):
-        return subprocess.run(["git", "-C", ROOT] + list(arguments), capture_output=True,
-                              text=True).stdout
+        try:
+            return subprocess.run(["git", "-C", ROOT] + list(arguments), capture_output=True,
+                                  text=True).stdout
+        except FileNotFoundError:
+            return ""
     commit = git("rev-parse", "HEAD").strip() or "unknown"
     changed = [line[3:] for line in git("status", "--porcelain").splitlines() if line.strip()]
     return {"commit": commit, "short": commit[:10], "dirty": bool(changed), "changed": changed}

@@ -101,6 +101,16 @@ set_tests_properties(octave_build_pairsolve PROPERTIES
   ENVIRONMENT "PAIRSOLVE_WORK_DIR=${octave_work}/build_pairsolve"
   TIMEOUT 300)
 
+# The Octave package of `make octave-package`, as a user meets it: pkg install (mkoctfile builds it
+# from the package's own Makefile), pkg load, the help text, test pairsolve and pkg test, the
+# couriers example and matches_library.m against the installed module, then pkg uninstall; pkg
+# writes only into scratch folders and package lists of the test's.
+add_test(NAME octave_package
+         COMMAND ${octave_run} ${octave_tests}/package_check.m)
+set_tests_properties(octave_package PROPERTIES
+  ENVIRONMENT "PAIRSOLVE_SOURCE_DIR=${PROJECT_SOURCE_DIR};PAIRSOLVE_WORK_DIR=${octave_work}/package;PAIRSOLVE_SOLVE_FILE=$<TARGET_FILE:pairsolve_solve_file>"
+  TIMEOUT 600)
+
 set_tests_properties(octave_test_blocks octave_gateway octave_matches_library PROPERTIES
   TIMEOUT 120 LABELS octave)
-set_tests_properties(octave_build_pairsolve PROPERTIES LABELS octave)
+set_tests_properties(octave_build_pairsolve octave_package PROPERTIES LABELS octave)

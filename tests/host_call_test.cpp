@@ -2,6 +2,7 @@
 // caller's matrix (untouched) and calls on separate threads (independent).
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -11,6 +12,8 @@
 
 #include "assignment_solver.h"
 #include "pairsolve.h"
+#include "random_matrices.h"
+#include "solve_outcome.h"
 #include "standin_host.h"
 #include "test_support.h"
 
@@ -19,6 +22,7 @@ using namespace pairsolve;
 using testing_support::inf;
 using testing_support::Matrix;
 using testing_support::NaN;
+using random_matrices::Kind;
 
 namespace {
 
@@ -164,41 +168,122 @@ TEST(HostCall, EveryAllocationFailureEndsTheCallCleanly) {
     }
 }
 
-TEST(HostCall, ThreadsSolveIndependently) {
-    constexpr int threadCount = 4, callsPerThread = 200;
-    std::vector<Matrix> matrices;
-    std::mt19937_64 random(3);
-    for (int i = 0; i < callsPerThread; ++i)
-        matrices.push_back(randomMatrix(random, 1 + i % 12, 1 + (i * 7) % 12));
-    // Every other matrix gets a negative element, so errors unwind on some threads while others
-    // are in the middle of a solve.
-    for (std::size_t i = 1; i < matrices.size(); i += 2) matrices[i].data.back() = -1;
+namespace {
 
-    std::vector<pairsolve::Result> expected;
-    for (const Matrix& m : matrices) {
-        if (m.data.back() < 0) {
-            expected.push_back({});
-            continue;
+// Matrices for the threads test, one kind per search the solver chooses (the test checks that
+// each reaches it): doubles whose near ties (a_r + b_c, a few nudged by an ulp or by 1e-9) make the
+// certified offset search give up and the call restart element by element.
+random_matrices::Matrix nearTies(random_matrices::Source& source, std::int32_t rows, std::int32_t cols) {
+    std::vector<double> a(static_cast<std::size_t>(rows)), b(static_cast<std::size_t>(cols));
+    for (double& x : a) x = source.unit();
+    for (double& x : b) x = source.unit();
+    random_matrices::Matrix m{rows, cols, {}};
+    for (const double column : b) {
+        for (const double row : a) {
+            double v = row + column;
+            if (source.chance(0.02)) v = v * (1 + 0x1p-50);
+            if (source.chance(0.01)) v = v + 1e-9;
+            m.data.push_back(v);
         }
-        expected.push_back(pairsolve::solve(m.data, m.rows, m.cols));
+    }
+    return m;
+}
+
+// Doubles with a few NaN elements, none in the first column, where a NaN would block its row.
+random_matrices::Matrix withSparseNaN(random_matrices::Source& source, std::int32_t rows, std::int32_t cols) {
+    random_matrices::Matrix m = random_matrices::generate(source, Kind::uniform, rows, cols);
+    for (std::size_t i = static_cast<std::size_t>(rows); i < m.data.size(); ++i)
+        if (source.chance(0.02)) m.data[i] = NaN;
+    return m;
+}
+
+// A public call's outcome, without a call scope of the test's: what a caller's thread sees.
+solve_outcome::Outcome publicSolve(const random_matrices::Matrix& m) {
+    solve_outcome::Outcome out;
+    out.assignment.assign(static_cast<std::size_t>(m.rows), 0.0);
+    try {
+        pairsolve::solve(out.assignment.data(), &out.cost, m.data.data(), m.rows, m.cols);
+    } catch (const pairsolve::Error& e) {
+        out.identifier = e.identifier();
+        out.error = e.identifier() + ": " + e.what();
+    }
+    return out;
+}
+
+}  // namespace
+
+// Threads share nothing but what the caller shares: on four threads at once, every search the
+// solver chooses (a restart included) and every error gives the serial answer bit for bit, first
+// with each thread on matrices of its own, then with all of them on one read-only matrix at once;
+// and no thread is left holding a buffer.
+TEST(HostCall, ThreadsSolveIndependently) {
+    using solverTesting::SearchChoice;
+    using solverTesting::SearchReport;
+    enum Reaches { plain, offsetExact, offsetCertified, elementByElement, restart };
+    struct Case {
+        random_matrices::Matrix m;
+        Reaches search;
+        solve_outcome::Outcome serial;
+    };
+    constexpr int threadCount = 4;
+    random_matrices::Source source(3);
+    std::vector<Case> cases;
+    // Small matrices, up to 12 x 12, for the plain search; every other one ends with an error, so
+    // that errors unwind on some threads while others are in the middle of a solve.
+    for (int i = 0; i < 120; ++i) {
+        random_matrices::Matrix m =
+            random_matrices::generate(source, Kind::ties0to10, 1 + i % 12, 1 + (i * 7) % 12);
+        if (i % 2 == 1) m.data.back() = -1;
+        cases.push_back({m, plain, {}});
+    }
+    const std::size_t firstLarge = cases.size();
+    cases.push_back({random_matrices::generate(source, Kind::ties0to10, 90, 70), offsetExact, {}});
+    cases.push_back({random_matrices::gatedTracking(source, 80, 100), offsetCertified, {}});
+    cases.push_back({random_matrices::generate(source, Kind::uniform, 70, 90), offsetCertified, {}});
+    cases.push_back({withSparseNaN(source, 80, 80), elementByElement, {}});
+    cases.push_back({nearTies(source, 300, 300), restart, {}});
+    // A large matrix refused: its error unwinds while other threads search the large ones.
+    random_matrices::Matrix refused = random_matrices::generate(source, Kind::uniform, 80, 80);
+    refused.data.back() = -1;
+    cases.push_back({refused, offsetCertified, {}});
+
+    // The serial answers, and which search each matrix reaches.
+    for (Case& c : cases) {
+        c.serial = publicSolve(c.m);
+        SearchReport report;
+        const solve_outcome::Outcome chosen = solve_outcome::solveWith(
+            [&](double* a, double* cost, const double* x, std::int32_t r, std::int32_t n) {
+                solverTesting::solve(SearchChoice::chosen, a, cost, x, r, n, &report);
+            },
+            c.m);
+        ASSERT_TRUE(solve_outcome::same(chosen, c.serial));
+        ASSERT_EQ(c.serial.error.empty(), !(c.m.data.back() < 0)) << c.serial.error;
+        if (!c.serial.error.empty()) continue;  // refused before any search
+        Reaches reached = elementByElement;
+        if (report.plainRan) reached = plain;
+        else if (report.restarted) reached = restart;
+        else if (report.offsetRan) reached = report.exactOffsets ? offsetExact : offsetCertified;
+        ASSERT_EQ(reached, c.search) << c.m.rows << " x " << c.m.cols;
     }
 
     std::vector<int> mismatches(threadCount, 0);
     std::vector<std::size_t> leftOver(threadCount, 0);
+    std::atomic<int> arrived{0};
     std::vector<std::thread> threads;
     for (int t = 0; t < threadCount; ++t) {
         threads.emplace_back([&, t] {
-            for (int i = 0; i < callsPerThread; ++i) {
-                const std::size_t k = static_cast<std::size_t>((i + t * 37) % callsPerThread);
-                const Matrix& m = matrices[k];
-                try {
-                    const pairsolve::Result r = pairsolve::solve(m.data, m.rows, m.cols);
-                    if (m.data.back() < 0 || r.assignment != expected[k].assignment ||
-                        r.cost != expected[k].cost)
-                        ++mismatches[t];
-                } catch (const pairsolve::Error& e) {
-                    if (!(m.data.back() < 0) || e.identifier() != "") ++mismatches[t];
-                }
+            const auto check = [&](const Case& c) {
+                if (!solve_outcome::same(publicSolve(c.m), c.serial)) ++mismatches[t];
+            };
+            // Matrices of its own: each thread starts elsewhere in the list.
+            for (std::size_t i = 0; i < cases.size(); ++i)
+                check(cases[(i + static_cast<std::size_t>(t) * 37) % cases.size()]);
+            // One matrix for all: each thread arrives, waits for the others, then all solve it.
+            for (std::size_t k = firstLarge; k < cases.size(); ++k) {
+                const int everyone = threadCount * static_cast<int>(k - firstLarge + 1);
+                arrived.fetch_add(1);
+                while (arrived.load() < everyone) std::this_thread::yield();
+                check(cases[k]);
             }
             leftOver[t] = standin::liveAllocations();
         });

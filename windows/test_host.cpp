@@ -1,11 +1,15 @@
-// A small host for pairsolve.dll: loads the module with LoadLibrary, finds its gateway
-// _mexFunction with GetProcAddress, and calls it the way a host does, through arrays of the
-// stand-in host (libmx.dll, libmex.dll), one call scope per call.
+// A small host for the module: loads it (pairsolve.dll, pairsolve.mexw64, pairsolve.mexw32) with
+// LoadLibrary, finds its gateway with GetProcAddress under the name a host looks up, and calls it
+// the way a host does, through arrays of the stand-in host (libmx.dll, libmex.dll), one call scope
+// per call.
 //
-//   pairsolve_test_host <pairsolve.dll>            checks the known answers and the errors;
-//                                                  exit status 0 when every check passed
-//   pairsolve_test_host <pairsolve.dll> --results  prints the results for a fixed series of
-//                                                  pseudo-random matrices
+//   pairsolve_test_host <module> [--export <name>]            checks the known answers and the
+//                                                            errors; exit status 0 when every
+//                                                            check passed
+//   pairsolve_test_host <module> [--export <name>] --results  prints the results for a fixed
+//                                                            series of pseudo-random matrices
+//
+// The export is _mexFunction unless named: pairsolve.dll's; a MEX file's is mexFunction.
 //
 // The same source built natively calls the gateway linked into it (the argument then only names
 // what is being tested), so the --results output of the DLL can be compared with the native
@@ -42,7 +46,7 @@ constexpr double inf = std::numeric_limits<double>::infinity();
 constexpr double nan = std::numeric_limits<double>::quiet_NaN();
 const char* const negativeMessage = "All matrix elements have to be non-negative.";
 
-Gateway loadGateway(const char* modulePath) {
+Gateway loadGateway(const char* modulePath, const char* exportName) {
 #if defined(_WIN32)
     HMODULE module = LoadLibraryA(modulePath);
     if (module == nullptr) {
@@ -50,11 +54,12 @@ Gateway loadGateway(const char* modulePath) {
         return nullptr;
     }
     Gateway gateway = reinterpret_cast<Gateway>(
-        reinterpret_cast<void*>(GetProcAddress(module, "_mexFunction")));
-    if (gateway == nullptr) std::printf("%s has no export _mexFunction\n", modulePath);
+        reinterpret_cast<void*>(GetProcAddress(module, exportName)));
+    if (gateway == nullptr) std::printf("%s has no export %s\n", modulePath, exportName);
     return gateway;
 #else
     (void)modulePath;
+    (void)exportName;
     return &pairsolve::mexFunction;
 #endif
 }
@@ -387,11 +392,24 @@ int printResults(Gateway gateway) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 2 || (argc == 3 && std::strcmp(argv[2], "--results") != 0) || argc > 3) {
-        std::printf("usage: %s <pairsolve.dll> [--results]\n", argv[0]);
+    const char* exportName = "_mexFunction";
+    bool results = false;
+    bool usable = argc >= 2;
+    for (int i = 2; usable && i < argc; ++i) {
+        if (std::strcmp(argv[i], "--results") == 0 && !results)
+            results = true;
+        else if (std::strcmp(argv[i], "--export") == 0 && i + 1 < argc)
+            exportName = argv[++i];
+        else
+            usable = false;
+    }
+    if (!usable) {
+        std::printf("usage: %s <module> [--export <name>] [--results]\n", argv[0]);
         return 2;
     }
-    const Gateway gateway = loadGateway(argv[1]);
+    const Gateway gateway = loadGateway(argv[1], exportName);
     if (gateway == nullptr) return 2;
-    return argc == 3 ? printResults(gateway) : checkKnownAnswers(gateway, argv[1]);
+    if (results) return printResults(gateway);
+    const std::string what = std::string(argv[1]) + " through " + exportName;
+    return checkKnownAnswers(gateway, what.c_str());
 }

@@ -1,19 +1,22 @@
 #!/usr/bin/env bash
-# Checks the tables of a pairsolve.dll as MinGW's objdump -p prints them:
-# - the export directory names the module pairsolve.dll and holds exactly one export, _mexFunction;
+# Checks the tables of a module (pairsolve.dll, pairsolve.mexw64, pairsolve.mexw32) as MinGW's
+# objdump -p prints them:
+# - the export directory names the module by its file name and holds exactly one export, the
+#   gateway under the name given (_mexFunction for pairsolve.dll, mexFunction for a MEX file);
 # - it imports by name from libmx.dll and libmex.dll exactly the operations their .def files list,
 #   and otherwise only from Windows system DLLs. A MinGW runtime DLL (libgcc_s_*.dll,
 #   libstdc++-6.dll, libwinpthread-1.dll) is named as such: a host does not ship them, so a module
 #   importing one would not load there.
 #
-# usage: check_tables.sh <objdump> <pairsolve.dll> <libmx.def> <libmex.def>
+# usage: check_tables.sh <objdump> <module> <export> <libmx.def> <libmex.def>
 set -euo pipefail
 
-if [[ $# -ne 4 ]]; then
-  echo "usage: $0 <objdump> <pairsolve.dll> <libmx.def> <libmex.def>" >&2
+if [[ $# -ne 5 ]]; then
+  echo "usage: $0 <objdump> <module> <export> <libmx.def> <libmex.def>" >&2
   exit 2
 fi
-objdump=$1 module=$2 mxDef=$3 mexDef=$4
+objdump=$1 module=$2 export=$3 mxDef=$4 mexDef=$5
+name=$(basename "$module")
 
 tables=$("$objdump" -p "$module")
 failures=0
@@ -30,11 +33,11 @@ defExports() {
 # Export directory. objdump prints "Name <rva> <dll name>" and then the name pointer table as
 # "[   0] <name>" lines under "[Ordinal/Name Pointer] Table".
 exportName=$(awk '/^The Export Tables/ {on = 1} on && $1 == "Name" {print $3; exit}' <<<"$tables")
-[[ "$exportName" == "pairsolve.dll" ]] || fail "export directory names '$exportName', not pairsolve.dll"
+[[ "$exportName" == "$name" ]] || fail "export directory names '$exportName', not $name"
 exports=$(awk '/^\[Ordinal\/Name Pointer\] Table/ {on = 1; next}
                on && /^[ \t]*$/ {exit}
                on {sub(/^[ \t]*\[[ 0-9]*\][ \t]*/, ""); print}' <<<"$tables")
-[[ "$exports" == "_mexFunction" ]] || fail "exports '$(echo $exports)' instead of exactly _mexFunction"
+[[ "$exports" == "$export" ]] || fail "exports '$(echo $exports)' instead of exactly $export"
 
 # Import tables: "DLL Name: <dll>" followed by "<vma> <hint> <name>" lines up to a blank line.
 # A line with no name would be an import by ordinal.
@@ -69,6 +72,6 @@ done
 if grep -q '<ordinal>' <<<"$imports"; then fail "imports by ordinal"; fi
 
 if [[ $failures -ne 0 ]]; then exit 1; fi
-echo "$module: export directory pairsolve.dll, one export _mexFunction;" \
+echo "$module: export directory $name, one export $export;" \
   "imports $(namesFrom libmx.dll | wc -l) operations from libmx.dll," \
   "$(namesFrom libmex.dll | wc -l) from libmex.dll, and from" $otherDlls

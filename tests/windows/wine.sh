@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Runs the Windows test host under Wine, in a throwaway prefix of the build tree per architecture.
 #
-#   wine.sh prefix  <arch> <prefix>                              creates the prefix (slow at first)
-#   wine.sh load    <arch> <prefix> <test host> <pairsolve.dll>  known answers and errors
+#   wine.sh prefix  <arch> <prefix>                    creates the prefix (slow at first)
+#   wine.sh load    <arch> <prefix> <test host> <module> <export> [<module> <export> ...]
+#                   known answers and errors of each module, called through the export named
 #   wine.sh compare <arch> <prefix> <test host> <pairsolve.dll> <native test host>
 #                   the DLL's results on a fixed series of matrices equal the native build's
 #
@@ -11,8 +12,10 @@
 # PAIRSOLVE_WINE32 (default /usr/lib/wine/wine, Debian's wine32:i386) in a 32-bit prefix that this
 # loader made. Neither loader is on PATH.
 #
-# A missing loader fails the test, except for the 32-bit one when PAIRSOLVE_NO_WINE32 gives the
-# reason it could not be installed: then the test reports as skipped (exit 77) with that reason.
+# A missing loader fails the test, except for the 32-bit one when there is a reason it could not be
+# installed: PAIRSOLVE_NO_WINE32, or the decision the build tree keeps in the file that
+# PAIRSOLVE_WINE32_DECISION names (scripts/install-deps.sh writes it). Then the test reports as
+# skipped (exit 77) with that reason.
 set -euo pipefail
 
 usage() {
@@ -40,8 +43,11 @@ esac
 wineserver=$(dirname "$wine")/wineserver
 
 if [[ ! -x "$wine" ]]; then
-  if [[ $arch == x86 && -n ${PAIRSOLVE_NO_WINE32:-} ]]; then
-    echo "SKIP: Wine's x86 loader $wine is missing: $PAIRSOLVE_NO_WINE32" >&2
+  reason=${PAIRSOLVE_NO_WINE32:-}
+  decision=${PAIRSOLVE_WINE32_DECISION:-}
+  if [[ -z $reason && -n $decision && -s $decision ]]; then reason=$(<"$decision"); fi
+  if [[ $arch == x86 && -n $reason ]]; then
+    echo "SKIP: Wine's x86 loader $wine is missing: $reason" >&2
     exit 77
   fi
   echo "FAIL: Wine's $arch loader $wine is missing; install it with '$install'" >&2
@@ -100,14 +106,23 @@ prefix)
   echo "Wine prefix $prefix ($winearch) is ready"
   ;;
 load)
-  [[ $# -eq 2 ]] || usage
-  host=$1 module=$2
-  status=0
-  runHost "$host" "$(windowsPath "$module")" | tr -d '\r' || status=$?
+  [[ $# -ge 3 && $(($# % 2)) -eq 1 ]] || usage
+  host=$1
+  shift
+  failed=0
+  while [[ $# -gt 0 ]]; do
+    module=$1 export=$2
+    shift 2
+    status=0
+    runHost "$host" "$(windowsPath "$module")" --export "$export" | tr -d '\r' || status=$?
+    if [[ $status -ne 0 ]]; then
+      echo "FAIL: the test host on $(basename "$module") through $export ended with status $status"
+      failed=1
+    fi
+  done
   stopServer
-  # 77 means skipped to CTest; a test host ending with it has failed.
-  [[ $status -ne 77 ]] || status=1
-  exit $status
+  # Any status, 77 (skipped to CTest) included, is a failure once the loader is there.
+  exit $failed
   ;;
 compare)
   [[ $# -eq 3 ]] || usage
