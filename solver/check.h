@@ -14,7 +14,7 @@ namespace pairsolve {
 // How many of a row's zero columns are listed (RowZeros), and how many finite elements of a
 // column are kept (FiniteLists).
 constexpr Index zeroListSize = 16;
-constexpr Index finiteListSize = 16;
+constexpr Index finiteListSize = 48;
 
 // When rows are reduced: how many columns each row is 0 in (in R), the first zeroListSize of them
 // in ascending order, and the last (or none). Seeding then reads no element of a row but after

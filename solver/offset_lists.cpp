@@ -63,14 +63,14 @@ void captureTop(SolverState& state, OffsetSearch& o, Index c) {
         // Only the column's finite elements, which the check kept, are read: every other row's
         // key is at least forbiddenLeast, its element of R being so (offsets are not negative).
         // They are offered in row order, as the reading below would offer them, by their place
-        // in the kept list. This is done once a column: a search that comes back to it may need
-        // its forbidden pairs' keys, which a reading of the whole column lists.
+        // in the kept list. That bound holds for good (keys only grow), so the kept elements serve
+        // every reading of the column; where a search comes to need its forbidden pairs, the bound
+        // shows it, and the column is read whole from then on (firstUncoveredZero).
         const Index n = finite.count[c];
         const Index* at = finite.rows + finiteListSize * c;
         const double* x = finite.values + finiteListSize * c;
         const double* rowMinimum = state.reduction.rowMinimum;
         for (Index i = 0; i < n; ++i) top.offer((x[i] - rowMinimum[at[i]]) + offset[at[i]], i);
-        finite.count[c] = finiteListSize + 1;
         const int listed = top.count < columnTopSize ? top.count : columnTopSize;
         for (int i = 0; i < listed; ++i) {
             listRows[i] = at[top.tag[i]];
