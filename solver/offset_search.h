@@ -250,6 +250,7 @@ int withBarred(const SolverState& state, OffsetSearch& o, Index from, double thr
 template <class Visit>
 void visitOpenBarred(const SolverState& state, OffsetSearch& o, Visit visit) {
     ColumnLists& lists = o.lists;
+    if (lists.openCount == 0) return;  // most matrices have no barred row
     Index kept = 0, i = 0;
     for (; i < lists.openCount; ++i) {
         const Index r = lists.open[i];

@@ -61,8 +61,8 @@ struct Scratch {
 
 void layOut(Carving& carving, SolverState& state, Scratch& s, Search search) {
     const Index rows = state.rowCount, cols = state.colCount;
-    carving.take(state.colCover, static_cast<std::uint64_t>(cols + rows));  // cleared when taken
-    state.rowCover = state.colCover + cols;
+    carving.take(state.colCover, static_cast<std::uint64_t>(cols + rows));  // taken cleared
+    if (carving.base != nullptr) state.rowCover = state.colCover + cols;
     layOut(carving, state.matching, rows, cols);
     if (search == Search::plain) plainSearch::layOut(carving, s.plain, rows, cols);
     if (search == Search::elementByElement) elementSearch::layOut(carving, s.element, rows, cols);
@@ -141,13 +141,15 @@ void reduce(SolverState& state, Gathering& g, const CheckResult& scan, SeedHints
     if (d.workMatrix == nullptr && !d.rowsReduced) hints.colNext = g.columns.next;
 }
 
-// Takes one buffer from the host for the parts layOut carves, and points them into it.
+// Takes one buffer from the host for the parts layOut carves, and points them into it; cleared,
+// for a block that holds the covers.
 template <class LayOut>
-void* takeBlock(LayOut layOut) {
+void* takeBlock(LayOut layOut, bool cleared = false) {
     Carving count;
     layOut(count);
     Carving carving;
-    carving.base = static_cast<char*>(mxMalloc(static_cast<std::size_t>(count.used)));
+    const std::size_t bytes = static_cast<std::size_t>(count.used);
+    carving.base = static_cast<char*>(cleared ? mxCalloc(bytes, 1) : mxMalloc(bytes));
     layOut(carving);
     return carving.base;
 }
@@ -268,16 +270,12 @@ void runSolve(double* assignment, double* cost, const double* costMatrix, std::i
     state.trace = trace;
     Scratch scratch{};
     scratch.offset.budgeted = choice == SearchChoice::chosen;
-    const auto layOutScratch = [&](Carving& c, Search search) {
-        layOut(c, state, scratch, search);
-        if (c.base != nullptr) std::memset(state.colCover, 0, static_cast<std::size_t>(rows + cols));
-    };
     Buffers buffers;
     Gathering gathered;
     buffers.gathered = takeBlock([&](Carving& c) {
         layOut(c, gathered, rows, cols, copyFirst);
-        if (copyFirst) layOutScratch(c, plain ? Search::plain : Search::elementByElement);
-    });
+        if (copyFirst) layOut(c, state, scratch, plain ? Search::plain : Search::elementByElement);
+    }, copyFirst);
     gathered.lowestBits = !plain;  // the plain search runs whatever they are
     gathered.limit = exactLimit(static_cast<std::uint64_t>(rows + cols));
     CheckResult scan = checkAndGather(costMatrix, rows, cols, gathered);
@@ -290,7 +288,8 @@ void runSolve(double* assignment, double* cost, const double* costMatrix, std::i
     const Search search = chooseSearch(scan.summary, rowCount, colCount, choice);
 
     state.reduction = reductionFor(costMatrix, rows, cols, gathered, scan, search, buffers);
-    if (!copyFirst) buffers.scratch = takeBlock([&](Carving& c) { layOutScratch(c, search); });
+    if (!copyFirst)
+        buffers.scratch = takeBlock([&](Carving& c) { layOut(c, state, scratch, search); }, true);
     reset(state.matching, rows, cols);
     SeedHints hints{};
     ColumnStarts starts{};

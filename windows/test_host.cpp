@@ -259,10 +259,14 @@ int checkKnownAnswers(Gateway gateway, const char* modulePath) {
 
     // An allocation that fails inside the solver: the error starts in libmx.dll, goes through
     // libmex.dll's error call, and the buffers already taken are released by the call scope.
+    // A 65 x 64 matrix takes two blocks (its search is chosen after the check), and the second
+    // fails.
     {
-        mxArray* input = matrix(2, 2, {1, 2, 3, 4});
+        std::vector<double> values(65 * 64);
+        for (std::size_t i = 0; i < values.size(); ++i) values[i] = static_cast<double>(i * 7 % 13);
+        mxArray* input = matrix(65, 64, values);
         const mxArray* inputs[] = {input};
-        standin::failAllocation(3);
+        standin::failAllocation(2);
         Outcome outcome;
         call(gateway, outcome, 2, 1, inputs);
         standin::failAllocation(0);
