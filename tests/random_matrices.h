@@ -233,40 +233,10 @@ inline Matrix decimalTenths(Source& source, std::int32_t rows, std::int32_t cols
 // are enough, the rest clutter anywhere), noise up to 0.3 in each coordinate. Element (t, d) is
 // the Euclidean distance, or +inf beyond the gate radius 1.5 (a pair the tracker must not make).
 // sqrt is correctly rounded, so the matrix is the same bits everywhere.
+inline Matrix gatedTrackingLost(Source& source, std::int32_t tracks, std::int32_t detections,
+                                double lostShare);
 inline Matrix gatedTracking(Source& source, std::int32_t tracks, std::int32_t detections) {
-    const double side = std::sqrt(static_cast<double>(tracks));
-    std::vector<double> tx(static_cast<std::size_t>(tracks)), ty(tx.size());
-    for (std::size_t t = 0; t < tx.size(); ++t) {
-        tx[t] = source.unit() * side;
-        ty[t] = source.unit() * side;
-    }
-    // The first `tracks` of a random permutation of the tracks give each detection its source.
-    std::vector<std::int32_t> order(tx.size());
-    for (std::size_t t = 0; t < order.size(); ++t) order[t] = static_cast<std::int32_t>(t);
-    for (std::size_t t = order.size(); t > 1; --t) std::swap(order[t - 1], order[source.below(t)]);
-    Matrix m;
-    m.rows = tracks;
-    m.cols = detections;
-    m.data.resize(static_cast<std::size_t>(tracks) * static_cast<std::size_t>(detections));
-    for (std::int32_t d = 0; d < detections; ++d) {
-        double dx, dy;
-        if (d < tracks) {
-            const std::size_t t = static_cast<std::size_t>(order[static_cast<std::size_t>(d)]);
-            dx = tx[t] + (source.unit() - 0.5) * 0.6;
-            dy = ty[t] + (source.unit() - 0.5) * 0.6;
-        } else {
-            dx = source.unit() * side;
-            dy = source.unit() * side;
-        }
-        for (std::int32_t t = 0; t < tracks; ++t) {
-            const double ex = tx[static_cast<std::size_t>(t)] - dx;
-            const double ey = ty[static_cast<std::size_t>(t)] - dy;
-            const double distance = std::sqrt(ex * ex + ey * ey);
-            m.data[static_cast<std::size_t>(t) + static_cast<std::size_t>(tracks) * d] =
-                distance > 1.5 ? detail::inf : distance;
-        }
-    }
-    return m;
+    return gatedTrackingLost(source, tracks, detections, 0.0);
 }
 
 // Gated tracking in clutter: tracks and detections at independent uniform positions in a
