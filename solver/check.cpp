@@ -327,7 +327,7 @@ struct Check {
     bool lowestBits;
     std::uint64_t limit;
     CheckResult facts{-1.0, false, false, false, MatrixSummary{}, noting};
-    bool onlyFinite = true;  // every block so far held finite elements not negative, and nothing else
+    bool onlyFinite = true;  // every block so far held only finite elements not below 0
     const double* from = nullptr;
 
     PAIRSOLVE_INLINED void pair(Index i, int k, Pair v, bool lowerRows) {
@@ -632,8 +632,8 @@ PAIRSOLVE_NOINLINE CheckResult runCheck(Form form) {
 CheckResult checkAndGather(const double* costMatrix, Index rows, Index cols, const Gathering& g) {
     if (g.copy != nullptr) {
         Check<CopyPart, RowMinima<false>, Part, FiniteKeeper<false>, false> form{
-            CopyPart{{}, g.copy, rows}, RowMinima<false>{{}, g.rowMinimum, rows, {}, nullptr}, Part{},
-            FiniteKeeper<false>{},
+            CopyPart{{}, g.copy, rows}, RowMinima<false>{{}, g.rowMinimum, rows, {}, nullptr},
+            Part{}, FiniteKeeper<false>{},
             costMatrix, rows, cols, g.lowestBits, g.limit};
         return runCheck(form);
     }

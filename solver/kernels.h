@@ -166,15 +166,17 @@ inline Pair greater(Pair x, Pair most) {
 // test is), and two masks combined. Spelt out under SSE2 (cmppd, andpd, orpd), as the compiler
 // may otherwise combine such masks lane by lane.
 #if defined(PAIRSOLVE_LANES) && defined(__SSE2__)
-inline PairMask atLeast(Pair v, Pair bound) { return (PairMask)_mm_cmpge_pd((__m128d)v, (__m128d)bound); }
-inline PairMask atMost(Pair v, Pair bound) { return (PairMask)_mm_cmple_pd((__m128d)v, (__m128d)bound); }
-inline PairMask notAbove(Pair v, Pair bound) { return (PairMask)_mm_cmpngt_pd((__m128d)v, (__m128d)bound); }
-inline PairMask bothOf(PairMask a, PairMask b) { return (PairMask)_mm_and_pd((__m128d)a, (__m128d)b); }
-inline PairMask eitherOf(PairMask a, PairMask b) { return (PairMask)_mm_or_pd((__m128d)a, (__m128d)b); }
+inline __m128d sse(Pair v) { return (__m128d)v; }
+inline __m128d sse(PairMask m) { return (__m128d)m; }
+inline PairMask atLeast(Pair v, Pair bound) { return (PairMask)_mm_cmpge_pd(sse(v), sse(bound)); }
+inline PairMask atMost(Pair v, Pair bound) { return (PairMask)_mm_cmple_pd(sse(v), sse(bound)); }
+inline PairMask notAbove(Pair v, Pair bound) { return (PairMask)_mm_cmpngt_pd(sse(v), sse(bound)); }
+inline PairMask bothOf(PairMask a, PairMask b) { return (PairMask)_mm_and_pd(sse(a), sse(b)); }
+inline PairMask eitherOf(PairMask a, PairMask b) { return (PairMask)_mm_or_pd(sse(a), sse(b)); }
 // Set on each lane where a or b is NaN (cmpunordpd).
-inline PairMask eitherNaN(Pair a, Pair b) { return (PairMask)_mm_cmpunord_pd((__m128d)a, (__m128d)b); }
+inline PairMask eitherNaN(Pair a, Pair b) { return (PairMask)_mm_cmpunord_pd(sse(a), sse(b)); }
 // Bit i set where lane i of the mask is set (movmskpd).
-inline int laneBits(PairMask mask) { return _mm_movemask_pd((__m128d)mask); }
+inline int laneBits(PairMask mask) { return _mm_movemask_pd(sse(mask)); }
 #else
 inline PairMask atLeast(Pair v, Pair bound) { return v >= bound; }
 inline PairMask atMost(Pair v, Pair bound) { return v <= bound; }
@@ -185,7 +187,9 @@ inline PairMask eitherNaN(Pair a, Pair b) { return (a != a) | (b != b); }
 #if defined(PAIRSOLVE_LANES)
 inline int laneBits(PairMask mask) { return (mask[0] != 0 ? 1 : 0) | (mask[1] != 0 ? 2 : 0); }
 #else
-inline int laneBits(PairMask mask) { return (mask.lane[0] != 0 ? 1 : 0) | (mask.lane[1] != 0 ? 2 : 0); }
+inline int laneBits(PairMask mask) {
+    return (mask.lane[0] != 0 ? 1 : 0) | (mask.lane[1] != 0 ? 2 : 0);
+}
 #endif
 #endif
 
@@ -218,7 +222,9 @@ struct LanesExtreme {
     explicit LanesExtreme(double start) {
         for (int k = 0; k < chains; ++k) lane[k] = both(start);
     }
-    PAIRSOLVE_INLINED void take(int k, Pair x) { lane[k] = most ? greater(x, lane[k]) : lesser(x, lane[k]); }
+    PAIRSOLVE_INLINED void take(int k, Pair x) {
+        lane[k] = most ? greater(x, lane[k]) : lesser(x, lane[k]);
+    }
     PAIRSOLVE_INLINED double value() {
         for (int step = 1; step < chains; step *= 2)
             for (int k = 0; k + step < chains; k += 2 * step) take(k, lane[k + step]);

@@ -332,7 +332,8 @@ double leastUncoveredValue(SolverState& state, OffsetSearch& o, Index& tiedCount
     Index waiting = 0;
     for (Index i = 0; i < kept; ++i) {
         const Index c = o.tied[i];
-        if (!minimumExact(state, o, c) && !(o.keyBound[c] > reach(c, bound))) o.waiting[waiting++] = c;
+        if (!minimumExact(state, o, c) && !(o.keyBound[c] > reach(c, bound)))
+            o.waiting[waiting++] = c;
     }
     settleLowestFirst(
         o, o.waiting, waiting, [&](Index c) { return o.keyBound[c] > reach(c, bound); },

@@ -135,7 +135,8 @@ Phase shiftByMinimum(SolverState& state, PlainSearch& search) {
     for (Index i = 0; i < uncoveredCount; ++i) {
         const Index c = uncovered[i];
         if (!leastHolds(state, search, c)) {
-            search.colMinimum[c] = uncoveredLeast<false>(work + rows * c, exclusion, rows, nullptr, 0);
+            search.colMinimum[c] =
+                uncoveredLeast<false>(work + rows * c, exclusion, rows, nullptr, 0);
             search.minimumCovered[c] = matching.coveredCount;
         }
         if (h > search.colMinimum[c]) h = search.colMinimum[c];

@@ -17,7 +17,8 @@ struct PlainSearch {
     double* exclusion;
     double* addition;          // rowCount: scratch of a shift, h on a covered row and 0 elsewhere
     double* colMinimum;        // colCount: the least element over the uncovered rows
-    Index* minimumCovered;     // colCount: coveredCount when colMinimum was gathered, or notGathered
+    Index* minimumCovered;     // colCount: coveredCount when colMinimum was gathered (or
+                               // notGathered)
     Index* uncoveredColumns;   // colCount: scratch of a shift
     Index* coveredColumns;     // colCount: scratch of a shift
     Index shiftsMade;

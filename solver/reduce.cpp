@@ -66,7 +66,8 @@ void replaceForbidden(double* work, std::size_t elementCount, double forbiddenVa
     const Pair lowest = both(0.0), highest = both(DBL_MAX), forbidden = both(forbiddenValue);
     for (; i + 2 <= elementCount; i += 2) {
         const Pair v = load(work + i);
-        store(work + i, pick(~bothOf(atLeast(v, lowest), atMost(v, highest)) & (v == v), forbidden, v));
+        const PairMask infinite = ~bothOf(atLeast(v, lowest), atMost(v, highest)) & (v == v);
+        store(work + i, pick(infinite, forbidden, v));
     }
     for (; i < elementCount; ++i) {
         const double v = work[i];
@@ -133,7 +134,8 @@ ColumnStarts settleGatheredRows(Reduction& reduction, double* rowMinimum, Index 
         if (rowMinimum[r] > DBL_MAX) {
             rowMinimum[r] = reduction.forbiddenValue;
             zeros.count[r] = cols;
-            for (Index c = 0; c < cols && c < zeroListSize; ++c) zeros.columns[zeroListSize * r + c] = c;
+            for (Index c = 0; c < cols && c < zeroListSize; ++c)
+                zeros.columns[zeroListSize * r + c] = c;
             zeros.last[r] = cols - 1;
         } else if (most < rowMinimum[r]) {
             most = rowMinimum[r];

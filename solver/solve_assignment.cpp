@@ -108,7 +108,8 @@ void checkSize(std::int32_t rowCount, std::int32_t colCount) {
             fits = false;
     }
     if (!fits)
-        mexErrMsgIdAndTxt(text::inputSizeId, "A %d x %d matrix is too large to solve on this platform.",
+        mexErrMsgIdAndTxt(text::inputSizeId,
+                          "A %d x %d matrix is too large to solve on this platform.",
                           static_cast<int>(rowCount), static_cast<int>(colCount));
 }
 
@@ -172,7 +173,8 @@ struct Buffers {
 // what only the element-by-element search meets: NaN, overflow) and its forbidden pairs replaced.
 Reduction reductionFor(const double* costMatrix, Index rows, Index cols, const Gathering& gathered,
                        const CheckResult& scan, Search search, Buffers& buffers) {
-    const std::size_t elementCount = static_cast<std::size_t>(rows) * static_cast<std::size_t>(cols);
+    const std::size_t elementCount =
+        static_cast<std::size_t>(rows) * static_cast<std::size_t>(cols);
     const double forbiddenValue = forbiddenValueOf(scan, elementCount);
     double* work = gathered.copy;
     if (work == nullptr && search != Search::offsetExact && search != Search::offsetCertified) {

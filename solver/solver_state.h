@@ -135,7 +135,9 @@ struct SolverState {
 // The phase machine. Each phase returns the next one; runPhaseLoop makes the transitions in a
 // loop, so the call depth stays constant however long the search runs. The offset search may stop
 // at restart instead of done, having given up.
-enum class Phase { checkDone, primeZeros, augmentPath, coverStarColumns, shiftByMinimum, done, restart };
+enum class Phase {
+    checkDone, primeZeros, augmentPath, coverStarColumns, shiftByMinimum, done, restart
+};
 
 // Done when targetStars columns are covered: each covered column holds one of the stars, and
 // every star's column is covered, so the stars are counted instead.
@@ -146,7 +148,8 @@ Phase checkDone(SolverState& state);
 // until done (or restart).
 template <class Own, Phase (*primeZeros)(SolverState&, Own&, Index&, Index&),
           Phase (*augmentPath)(SolverState&, Own&, Index, Index),
-          Phase (*coverStarColumns)(SolverState&, Own&), Phase (*shiftByMinimum)(SolverState&, Own&)>
+          Phase (*coverStarColumns)(SolverState&, Own&),
+          Phase (*shiftByMinimum)(SolverState&, Own&)>
 Phase runPhaseLoop(SolverState& state, Own& own) {
     Phase phase = Phase::checkDone;
     Index pathRow = 0, pathCol = 0;
