@@ -61,8 +61,6 @@ struct Scratch {
 
 void layOut(Carving& carving, SolverState& state, Scratch& s, Search search) {
     const Index rows = state.rowCount, cols = state.colCount;
-    carving.take(state.colCover, static_cast<std::uint64_t>(cols + rows));  // taken cleared
-    if (carving.base != nullptr) state.rowCover = state.colCover + cols;
     layOut(carving, state.matching, rows, cols);
     if (search == Search::plain) plainSearch::layOut(carving, s.plain, rows, cols);
     if (search == Search::elementByElement) elementSearch::layOut(carving, s.element, rows, cols);
@@ -155,19 +153,28 @@ void* takeBlock(LayOut layOut, bool cleared = false) {
     return carving.base;
 }
 
-// Every buffer of a call, released together before it returns: what the check gathers, and the
-// bookkeeping of the search (in the same block when the search is known before the check).
+// Every buffer of a call, released together before it returns: what the check gathers, the covers
+// and the bookkeeping of the search. A small call's search (the plain one) is known before the
+// check, and all of it is one block, taken cleared; otherwise the covers are a block of their own,
+// taken cleared, as clearing a large block costs a pass over it where the allocator does not hand
+// it out cleared already.
 struct Buffers {
     void* gathered = nullptr;
+    void* flags = nullptr;
     void* scratch = nullptr;
     void* copy = nullptr;     // a working copy taken after the check
     void* restart = nullptr;  // R written out and the element-by-element search's state
 
     void release() {
-        for (void* buffer : {gathered, scratch, copy, restart})
+        for (void* buffer : {gathered, flags, scratch, copy, restart})
             if (buffer != nullptr) mxFree(buffer);
     }
 };
+
+void layOutFlags(Carving& carving, SolverState& state) {
+    carving.take(state.colCover, static_cast<std::uint64_t>(state.colCount + state.rowCount));
+    if (carving.base != nullptr) state.rowCover = state.colCover + state.colCount;
+}
 
 // The reduction's inputs, with the working copy the search needs (taken now if the check found
 // what only the element-by-element search meets: NaN, overflow) and its forbidden pairs replaced.
@@ -261,7 +268,7 @@ void runSolve(double* assignment, double* cost, const double* costMatrix, std::i
     // The searches that shift elements in place take their copy in the check's pass, and their
     // bookkeeping with it (the search is known already: these two run whatever the check finds);
     // the offset search takes no copy (so a call whose search depends on what the check finds
-    // takes none until it is known to need one), and its bookkeeping once it is chosen.
+    // takes none until it is known to need one), and its bookkeeping once it is chosen (Buffers).
     const bool plain = plainFor(rowCount, colCount, choice);
     const bool copyFirst = plain || choice == SearchChoice::elementByElement;
     SolverState state{};
@@ -276,8 +283,10 @@ void runSolve(double* assignment, double* cost, const double* costMatrix, std::i
     Gathering gathered;
     buffers.gathered = takeBlock([&](Carving& c) {
         layOut(c, gathered, rows, cols, copyFirst);
+        if (plain) layOutFlags(c, state);
         if (copyFirst) layOut(c, state, scratch, plain ? Search::plain : Search::elementByElement);
-    }, copyFirst);
+    }, plain);
+    if (!plain) buffers.flags = takeBlock([&](Carving& c) { layOutFlags(c, state); }, true);
     gathered.lowestBits = !plain;  // the plain search runs whatever they are
     gathered.limit = exactLimit(static_cast<std::uint64_t>(rows + cols));
     CheckResult scan = checkAndGather(costMatrix, rows, cols, gathered);
@@ -291,7 +300,7 @@ void runSolve(double* assignment, double* cost, const double* costMatrix, std::i
 
     state.reduction = reductionFor(costMatrix, rows, cols, gathered, scan, search, buffers);
     if (!copyFirst)
-        buffers.scratch = takeBlock([&](Carving& c) { layOut(c, state, scratch, search); }, true);
+        buffers.scratch = takeBlock([&](Carving& c) { layOut(c, state, scratch, search); });
     reset(state.matching, rows, cols);
     SeedHints hints{};
     ColumnStarts starts{};
