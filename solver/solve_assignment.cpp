@@ -286,7 +286,6 @@ void runSolve(double* assignment, double* cost, const double* costMatrix, std::i
         if (plain) layOutFlags(c, state);
         if (copyFirst) layOut(c, state, scratch, plain ? Search::plain : Search::elementByElement);
     }, plain);
-    if (!plain) buffers.flags = takeBlock([&](Carving& c) { layOutFlags(c, state); }, true);
     gathered.lowestBits = !plain;  // the plain search runs whatever they are
     gathered.limit = exactLimit(static_cast<std::uint64_t>(rows + cols));
     CheckResult scan = checkAndGather(costMatrix, rows, cols, gathered);
@@ -297,6 +296,7 @@ void runSolve(double* assignment, double* cost, const double* costMatrix, std::i
     if (scan.anyInfinity)  // the search sees forbiddenValue where the caller wrote an infinity
         summarize(scan.summary, forbiddenValueOf(scan, static_cast<std::size_t>(rows * cols)));
     const Search search = chooseSearch(scan.summary, rowCount, colCount, choice);
+    if (!plain) buffers.flags = takeBlock([&](Carving& c) { layOutFlags(c, state); }, true);
 
     state.reduction = reductionFor(costMatrix, rows, cols, gathered, scan, search, buffers);
     if (!copyFirst)

@@ -89,9 +89,12 @@ TEST(FastPhases, OneBookkeepingBlockAndNoAllocationInThePhases) {
                 << m.rows << " x " << m.cols;
         }
     }
-    const std::uint64_t before = standin::allocationsMade();
     const double inf = std::numeric_limits<double>::infinity();
-    solveWith(solveAssignment, fromColumns(2, 2, {inf, NaN, -inf, inf}));
-    EXPECT_EQ(standin::allocationsMade() - before, 1u);
+    for (const Matrix& m : {fromColumns(2, 2, {inf, NaN, -inf, inf}),
+                            fromColumns(70, 70, std::vector<double>(4900, inf))}) {
+        const std::uint64_t before = standin::allocationsMade();
+        solveWith(solveAssignment, m);
+        EXPECT_EQ(standin::allocationsMade() - before, 1u) << m.rows << " x " << m.cols;
+    }
     EXPECT_EQ(standin::liveAllocations(), 0u);
 }
